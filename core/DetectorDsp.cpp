@@ -1,0 +1,97 @@
+#include "core/DetectorDsp.h"
+
+#include "core/MainUnit.h"
+#include "core/PlaybackClock.h"
+#include "core/SampleHandOff.h"
+#include "host/Errors.h"
+
+namespace qv {
+namespace {
+
+char DetectorDescription[] = "Quellspring Detector DSP";
+
+void TellProxyIfUninitialised() {
+    const TInterComProc callback = InterCom;
+    if (Clock.CoreInitialised == 0 && callback != nullptr)
+        callback(1);
+}
+
+// The proxy lives in another DLL with a runtime of its own: no exception may
+// unwind into it, so the record functions answer failures by value.
+void QV_CDECL ConfigEntry(winampDSPModule* module) {
+    try {
+        DspConfig(module);
+    } catch (...) {
+    }
+}
+int QV_CDECL InitEntry(winampDSPModule* module) {
+    try {
+        return DspInit(module);
+    } catch (...) {
+        return 1;
+    }
+}
+int QV_CDECL ModifySamplesEntry(winampDSPModule* module, short* samples, int sampleCount, int bits,
+                                int channels, int rate) {
+    try {
+        return DspModifySamples(module, samples, sampleCount, bits, channels, rate);
+    } catch (...) {
+        return sampleCount;
+    }
+}
+void QV_CDECL QuitEntry(winampDSPModule* module) {
+    try {
+        DspQuit(module);
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+winampDSPModule* GetDetectorModule(int index) {
+    if (index != 0)
+        return nullptr;
+    DSPmodule0.description = DetectorDescription;
+    DSPmodule0.Config = ConfigEntry;
+    DSPmodule0.Init = InitEntry;
+    DSPmodule0.ModifySamples = ModifySamplesEntry;
+    DSPmodule0.Quit = QuitEntry;
+    DSPmodule0.userData = nullptr;
+    return &DSPmodule0;
+}
+
+bool IsDetectorDSPActive() { return Clock.DSPActive != 0; }
+
+void DspConfig(winampDSPModule*) { ShowConfigWindow(); }
+
+int DspInit(winampDSPModule* module) {
+    TellProxyIfUninitialised();
+    if (module != &DSPmodule0)
+        return 1;
+    if (Clock.DSPActive != 0)
+        throw EQvError("apeshit");
+    Clock.DSPActive = 1;
+    return 0;
+}
+
+int DspModifySamples(winampDSPModule* module, short* samples, int sampleCount, int bitsPerSample,
+                     int channels, int sampleRate) {
+    if (module == &DSPmodule0 && Clock.OutputActive != 0 && Clock.DSPActive != 0 &&
+        Clock.CoreInitialised != 0) {
+        Clock.HandedOverAtDSP = 1;
+        HandOff(samples, (bitsPerSample / 8) * sampleCount * channels, bitsPerSample, channels,
+                sampleRate);
+    }
+    TellProxyIfUninitialised();
+    return sampleCount;
+}
+
+void DspQuit(winampDSPModule* module) {
+    if (module != &DSPmodule0)
+        return;
+    if (Clock.DSPActive == 0)
+        throw EQvError("apeshit");
+    Clock.DSPActive = 0;
+}
+
+} // namespace qv

@@ -1,0 +1,16 @@
+// The loader's entry of the output library. Nothing may unwind into the
+// loader, so both notifications catch everything.
+#include <windows.h>
+
+#include "core/MainUnit.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    try {
+        if (reason == DLL_PROCESS_ATTACH)
+            qv::ProcessAttach(instance);
+        else if (reason == DLL_PROCESS_DETACH)
+            qv::ProcessDetach();
+    } catch (...) {
+    }
+    return TRUE;
+}

@@ -1,0 +1,294 @@
+#include "core/MainUnit.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "core/DetectorDsp.h"
+#include "core/PlaybackClock.h"
+#include "engine/Waveoutplaythreadunit.h"
+#include "host/Configunit.h"
+#include "host/Errors.h"
+#include "host/Versionreader.h"
+#include "host/WinAmpAPIUnit.h"
+#include "ui/Aboutformunit.h"
+#include "ui/Configformunit.h"
+
+namespace qv {
+namespace {
+
+char EmptyText[] = "";
+
+char* DescriptionText(std::string& text) { return text.empty() ? EmptyText : text.data(); }
+
+// Player record functions: each catches everything at the boundary.
+template <class F, class R> R Guarded(F&& body, R failed) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return failed;
+    }
+}
+template <class F> void Guarded(F&& body) noexcept {
+    try {
+        body();
+    } catch (...) {
+    }
+}
+
+void QV_CDECL ConfigHook(HWND) { Guarded([] { ShowConfigWindow(); }); }
+void QV_CDECL AboutHook(HWND) { Guarded([] { ShowAboutWindow(); }); }
+void QV_CDECL InitHook() { Init(); }
+void QV_CDECL QuitHook() { Quit(); }
+int QV_CDECL OpenHook(int rate, int channels, int bits, int bufferMs, int preBufferMs) {
+    return Guarded([&] { return Open(rate, channels, bits, bufferMs, preBufferMs); }, -1);
+}
+void QV_CDECL CloseHook() { Guarded([] { Close(); }); }
+int QV_CDECL WriteHook(char* buffer, int length) {
+    return Guarded([&] { return Write(buffer, length); }, 1);
+}
+int QV_CDECL CanWriteHook() { return Guarded([] { return CanWrite(); }, 0); }
+int QV_CDECL IsPlayingHook() { return Guarded([] { return IsPlaying(); }, 0); }
+int QV_CDECL PauseHook(int pause) { return Guarded([&] { return Pause(pause); }, 0); }
+void QV_CDECL SetVolumeHook(int volume) { Guarded([&] { SetVolume(volume); }); }
+void QV_CDECL SetPanHook(int pan) { Guarded([&] { SetPan(pan); }); }
+void QV_CDECL FlushHook(int timeMs) { Guarded([&] { Flush(timeMs); }); }
+int QV_CDECL GetOutputTimeHook() { return Guarded([] { return GetOutputTime(); }, 0); }
+int QV_CDECL GetWrittenTimeHook() { return Guarded([] { return GetWrittenTime(); }, 0); }
+
+winampDSPModule* QV_CDECL GetModuleHook(int index) {
+    return Guarded([&] { return GetDetectorModule(index); }, static_cast<winampDSPModule*>(nullptr));
+}
+int QV_CDECL DspFourthEntry(int) { return 32; }
+
+void FillRecords() {
+    plugin.version = player::OutModuleVersion;
+    plugin.description = DescriptionText(OutputDescription);
+    plugin.id = player::OutModuleId;
+    plugin.Config = ConfigHook;
+    plugin.About = AboutHook;
+    plugin.Init = InitHook;
+    plugin.Quit = QuitHook;
+    plugin.Open = OpenHook;
+    plugin.Close = CloseHook;
+    plugin.Write = WriteHook;
+    plugin.CanWrite = CanWriteHook;
+    plugin.IsPlaying = IsPlayingHook;
+    plugin.Pause = PauseHook;
+    plugin.SetVolume = SetVolumeHook;
+    plugin.SetPan = SetPanHook;
+    plugin.Flush = FlushHook;
+    plugin.GetOutputTime = GetOutputTimeHook;
+    plugin.GetWrittenTime = GetWrittenTimeHook;
+
+    plugin2.version = player::DspHeaderVersion;
+    plugin2.description = DescriptionText(DSPDescription);
+    plugin2.getModule = GetModuleHook;
+    plugin2.sf = DspFourthEntry;
+}
+
+std::string ModuleFileName(HINSTANCE instance) {
+    char name[MAX_PATH + 1] = {};
+    if (GetModuleFileNameA(instance, name, MAX_PATH) == 0)
+        return {};
+    char full[MAX_PATH * 2] = {};
+    const DWORD length = GetFullPathNameA(name, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full)
+        return name;
+    return full;
+}
+
+// The settings hold the factors as the user typed them; a text that is not a
+// whole number leaves the factor unchanged.
+void ConvertFactor(const std::string& text, double& factor) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    while (first < last && (*first == ' ' || *first == '\t'))
+        ++first;
+    while (last > first && (last[-1] == ' ' || last[-1] == '\t'))
+        --last;
+    if (first < last && *first == '+')
+        ++first;
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (error == std::errc() && end == last && first < last)
+        factor = value;
+}
+
+void StartEngine() {
+    TWaveOutPlayThread* const engine = CreateHeld(WaveOutPlayThread, false);
+    engine->SetPriority(THREAD_PRIORITY_TIME_CRITICAL);
+    while (engine->State != psIdle) {
+        if (engine->State == psExit)
+            throw EQvError("The output engine ended before it became ready.");
+        engine->WaitForStateChange(100);
+    }
+}
+
+void ReadSettings() {
+    std::string folder = WinAmpAPIMan->GetPluginFolder();
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/')
+        folder += '\\';
+    Clock.PluginDir = folder;
+    ConvertFactor(PluginConfig->PlaybackFudgeFactor, Clock.PlaybackFudgeFactor);
+    ConvertFactor(PluginConfig->SongEndFudgeFactor, Clock.SongEndFudgeFactor);
+    try {
+        SetOutDevice(PluginConfig->OutDevice);
+    } catch (...) {
+    }
+    SetDeviceInUse(GetWantedDevice());
+}
+
+// Fires the timer so that a Write blocked on it returns, then closes it. The
+// variable is cleared first: a Write that starts afterwards does not wait.
+void ReleasePaceTimer() {
+    const HANDLE timer = Clock.PaceTimer;
+    Clock.PaceTimer = nullptr;
+    if (timer == nullptr)
+        return;
+    LARGE_INTEGER past;
+    past.QuadPart = 0;
+    SetWaitableTimer(timer, &past, 0, nullptr, nullptr, TRUE);
+    WaitForSingleObject(timer, INFINITE);
+    CloseHandle(timer);
+}
+
+HWND ApplicationWindow() { return WinAmpAPIMan != nullptr ? WinAmpAPIMan->MainWindow : nullptr; }
+
+void StopEngine() {
+    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+    if (engine == nullptr)
+        return;
+    WaveOutPlayThread = nullptr;
+    std::unique_ptr<TWaveOutPlayThread> owner(engine);
+    owner->Quit();
+    owner->WaitFor();
+}
+
+} // namespace
+
+std::string OutputDescription = "Quovant Quellspring Output v0.0";
+std::string DSPDescription = "Quovant Quellspring Output Detector DSP v0.0";
+HINSTANCE LibraryInstance = nullptr;
+std::string LastInitError;
+
+void ShowConfigWindow() {
+    if (WinAmpAPIMan == nullptr || PluginConfig == nullptr)
+        return;
+    if (ConfigForm != nullptr) {
+        ConfigForm->BringToFront();
+        return;
+    }
+    CreateHeld(ConfigForm, ApplicationWindow())->Show();
+}
+
+void ShowAboutWindow() {
+    if (AboutForm != nullptr)
+        return;
+    // The window is owned here, not by the variable: uninstall may clear the
+    // variable while the modal display runs.
+    const auto owner = std::make_unique<TAboutForm>(ApplicationWindow());
+    AboutForm = owner.get();
+    owner->ShowAbout(false);
+    AboutForm = nullptr;
+}
+
+void CloseAboutWindow() {
+    if (AboutForm == nullptr)
+        return;
+    AboutForm->CloseWithResult(1);
+    AboutForm = nullptr;
+}
+
+void ProcessAttach(HINSTANCE instance) {
+    LibraryInstance = instance;
+    const std::string name = ModuleFileName(instance);
+    if (!name.empty()) {
+        ThisLibraryFileName = name;
+        ReadVersionInfo(VersionReader, ThisLibraryFileName.c_str(), &VersionReaderResult);
+        if (VersionReaderResult.StringsValid) {
+            OutputDescription = "Quovant Quellspring Output v" + VersionReaderResult.FileVersion;
+            DSPDescription =
+                "Quovant Quellspring Output Detector DSP v" + VersionReaderResult.FileVersion;
+        }
+    }
+    FillRecords();
+}
+
+void ProcessDetach() {
+    const TInterComProc callback = InterCom;
+    if (callback != nullptr)
+        callback(0);
+}
+
+void InitOrThrow() {
+    if (WinAmpAPIMan == nullptr)
+        CreateHeld(WinAmpAPIMan, &plugin);
+    if (PluginConfig == nullptr)
+        CreateHeld(PluginConfig);
+    if (WaveOutPlayThread == nullptr)
+        StartEngine();
+    ReadSettings();
+    Clock.PaceTimer = CreateWaitableTimerA(nullptr, TRUE, nullptr);
+    if (Clock.PaceTimer == nullptr)
+        throw EQvError("Unable to create unnamed waitable timer event.");
+    Clock.CoreInitialised = 1;
+}
+
+void Init() {
+    try {
+        InitOrThrow();
+        LastInitError.clear();
+    } catch (const std::exception& error) {
+        // The player's Init returns nothing: the failure stays visible to the
+        // status read-out, and the core runs on without pacing.
+        LastInitError = error.what();
+        OutputDebugStringA(("Quellspring: Init failed: " + LastInitError + "\n").c_str());
+    } catch (...) {
+        LastInitError = "unknown failure";
+    }
+}
+
+void Quit() {
+    Clock.CoreInitialised = 0;
+    Guarded([] { ReleasePaceTimer(); });
+    Guarded([] { DestroyHeld(ConfigForm); });
+    Guarded([] { StopEngine(); });
+    // The store saves as it goes; a refused save must not stop the rest.
+    Guarded([] { DestroyHeld(PluginConfig); });
+    Guarded([] { DestroyHeld(WinAmpAPIMan); });
+}
+
+} // namespace qv
+
+extern "C" {
+
+Out_Module plugin;
+winampDSPHeader plugin2;
+winampDSPModule DSPmodule0;
+TInterComProc InterCom = nullptr;
+TWinAmpAPIMan* WinAmpAPIMan = nullptr;
+TPluginConfig* PluginConfig = nullptr;
+TWaveOutPlayThread* WaveOutPlayThread = nullptr;
+TConfigForm* ConfigForm = nullptr;
+TAboutForm* AboutForm = nullptr;
+
+Out_Module* QV_CDECL winampGetOutModule() { return &plugin; }
+
+winampDSPHeader* QV_CDECL QuellspringwinampDSPGetHeader2() { return &plugin2; }
+
+int QV_CDECL InterComs(TInterComProc callback) {
+    InterCom = callback;
+    return 0;
+}
+
+int QV_CDECL winampUninstallPlugin(HINSTANCE, HWND, int) {
+    qv::Guarded([] { qv::CloseAboutWindow(); });
+    qv::Guarded([] { qv::DestroyHeld(ConfigForm); });
+    qv::Guarded([] {
+        if (PluginConfig != nullptr)
+            PluginConfig->Uninstall();
+    });
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,291 @@
+#include "core/PlaybackClock.h"
+
+#include <cmath>
+#include <mutex>
+
+#include "core/MainUnit.h"
+#include "core/SampleHandOff.h"
+#include "engine/Waveoutplaythreadunit.h"
+#include "host/Versionreader.h"
+#include "host/WinAmpAPIUnit.h"
+
+namespace qv {
+
+namespace {
+
+// Days from 1601-01-01 (the FILETIME epoch) to 1899-12-30 (the date-time epoch).
+constexpr double FileTimeEpochDays = 109205.0;
+constexpr double FileTimeUnitsPerDay = 864000000000.0;
+// A disagreement of the wall clock with the monotonic clock beyond this is a
+// clock change, not drift.
+constexpr double ClockJumpToleranceDays = 1.0 / SecondsPerDay;
+
+uint32_t SystemTick() { return GetTickCount(); }
+uint64_t SystemMonotonicMs() { return GetTickCount64(); }
+
+std::mutex DeviceNameLock;
+std::string WantedDevice;
+std::string DeviceInUse;
+
+void ClearSchedule() {
+    Clock.NextDue = 0.0;
+    Clock.ScheduleStart = 0.0;
+    Clock.FramesScheduled = 0;
+}
+
+// The player's answer to request 122/123 for a value outside -2..256; the
+// value stays as it is when no player window is known.
+int AskPlayerIfOutOfRange(int value, LPARAM request) {
+    if (value <= 256 && value >= -2)
+        return value;
+    if (WinAmpAPIMan == nullptr)
+        return value;
+    return static_cast<int>(SendMessageA(WinAmpAPIMan->MainWindow, player::RequestMessage,
+                                         static_cast<WPARAM>(value), request));
+}
+
+void WaitForEngineIdle(TWaveOutPlayThread& engine) {
+    // psExit: the engine thread is gone and will never report idle.
+    while (engine.State != psIdle && engine.State != psExit)
+        engine.WaitForStateChange(100);
+}
+
+} // namespace
+
+double SystemNow() {
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    FILETIME file;
+    if (!SystemTimeToFileTime(&local, &file))
+        return 0.0;
+    const uint64_t units = (static_cast<uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
+    return static_cast<double>(units) / FileTimeUnitsPerDay - FileTimeEpochDays;
+}
+
+const TClockSource& SystemClockSource() {
+    static const TClockSource source{SystemNow, SystemTick, SystemMonotonicMs};
+    return source;
+}
+
+TClockSource ClockSource = SystemClockSource();
+TPlaybackClock Clock;
+
+void ResetClockForTest() {
+    Clock = TPlaybackClock{};
+    const std::lock_guard guard(DeviceNameLock);
+    WantedDevice.clear();
+    DeviceInUse.clear();
+}
+
+std::string GetWantedDevice() {
+    const std::lock_guard guard(DeviceNameLock);
+    return WantedDevice;
+}
+
+std::string GetDeviceInUse() {
+    const std::lock_guard guard(DeviceNameLock);
+    return DeviceInUse;
+}
+
+void SetDeviceInUse(const std::string& name) {
+    const std::lock_guard guard(DeviceNameLock);
+    DeviceInUse = name;
+}
+
+double ScheduleNow() {
+    const double wall = ClockSource.Now();
+    const uint64_t mono = ClockSource.MonotonicMs();
+    if (Clock.GuardMonotonic != 0) {
+        const double expected =
+            Clock.GuardWall + static_cast<double>(mono - Clock.GuardMonotonic) / 1000.0 / SecondsPerDay;
+        const double jump = wall - expected;
+        if (std::fabs(jump) > ClockJumpToleranceDays && Clock.NextDue != 0.0) {
+            Clock.ScheduleStart += jump;
+            Clock.NextDue += jump;
+        }
+    }
+    Clock.GuardWall = wall;
+    Clock.GuardMonotonic = mono;
+    return wall;
+}
+
+int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
+    if (sampleRate != Clock.OpenSampleRate) {
+        if (Clock.OpenSampleRate != 0) {
+            Clock.FramesScheduled = static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) /
+                                                         Clock.OpenSampleRate * sampleRate);
+        } else {
+            Clock.FramesScheduled = 0;
+        }
+    }
+    Clock.TickStart = ClockSource.Tick();
+    Clock.BytesWritten = 0;
+    Clock.OutputTimeBase = 0;
+    Clock.OpenChannels = channels;
+    Clock.OpenSampleRate = sampleRate;
+    Clock.OpenBitsPerSample = bitsPerSample;
+    if (Clock.OutputActive == 0) {
+        ClearSchedule();
+        Clock.OutputActive = 1;
+    } else if (!IsPlayersOutputPlugin()) {
+        Clock.OutputActive = 0;
+    }
+
+    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+    if (engine == nullptr)
+        return player::OpenResult;
+    if (Clock.ReopenRequested == 0 && sampleRate == engine->SampleRate &&
+        channels == engine->Channels && bitsPerSample == engine->BitsPerSample)
+        return player::OpenResult;
+    SetDeviceInUse(GetWantedDevice());
+    Clock.ReopenRequested = 0;
+    engine->PostClose();
+    WaitForEngineIdle(*engine);
+    return player::OpenResult;
+}
+
+void Close() {
+    Clock.Paused = 0;
+    const bool stopping = WinAmpAPIMan != nullptr && WinAmpAPIMan->IsStopping();
+    const bool same = IsPlayersOutputPlugin();
+    if (WaveOutPlayThread != nullptr && (stopping || !same))
+        WaveOutPlayThread->PostClose();
+    Clock.LSEFFTS = Clock.OpenSampleRate * Clock.SongEndFudgeFactor;
+    Clock.FramesScheduled =
+        static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) + Clock.LSEFFTS);
+    if (stopping)
+        ClearSchedule();
+    if (!same) {
+        ClearSchedule();
+        Clock.OutputActive = 0;
+    }
+}
+
+int Write(const char* buffer, int length) {
+    const double now = ScheduleNow();
+    if (length <= 0)
+        return 1;
+    if (now <= Clock.NextDue)
+        WaitUntil(Clock.NextDue);
+    Clock.BytesWritten += length;
+    if (Clock.DSPActive != 0 && Clock.HandedOverAtDSP != 0) {
+        Clock.HandedOverAtDSP = 0;
+        return 0;
+    }
+    HandOff(buffer, length, Clock.OpenBitsPerSample, Clock.OpenChannels, Clock.OpenSampleRate);
+    return 0;
+}
+
+int CanWrite() {
+    if (Clock.Paused != 0)
+        return 0;
+    if (ScheduleNow() <= Clock.NextDue)
+        return 0;
+    return player::CanWriteRoom;
+}
+
+int IsPlaying() { return 0; }
+
+int Pause(int pause) {
+    const int old = Clock.Paused;
+    if (old == 0 && pause != 0) {
+        Clock.OutputTimeBase += static_cast<int32_t>(ClockSource.Tick() - Clock.TickStart);
+        Clock.BytesWritten = 0;
+    }
+    if (old != 0 && pause == 0)
+        Clock.TickStart = ClockSource.Tick();
+    if (pause != old && pause != 0) {
+        ClearSchedule();
+        if (WaveOutPlayThread != nullptr)
+            WaveOutPlayThread->PostPause();
+    }
+    Clock.Paused = pause;
+    return old;
+}
+
+void SetVolume(int volume) {
+    volume = AskPlayerIfOutOfRange(volume, player::IpcSetVolume);
+    if (WaveOutPlayThread != nullptr)
+        WaveOutPlayThread->PostVolume(volume);
+}
+
+void SetPan(int pan) {
+    pan = AskPlayerIfOutOfRange(pan, player::IpcSetPan);
+    if (WaveOutPlayThread != nullptr)
+        WaveOutPlayThread->PostPan(pan);
+}
+
+void Flush(int timeMs) {
+    Clock.OutputTimeBase = timeMs;
+    Clock.TickStart = ClockSource.Tick();
+    Clock.BytesWritten = 0;
+}
+
+int GetOutputTime() {
+    if (Clock.Paused != 0)
+        return Clock.OutputTimeBase;
+    // Both differences in 32 bits, so the tick counter's wrap does not matter.
+    return static_cast<int32_t>(static_cast<uint32_t>(Clock.OutputTimeBase) +
+                                (ClockSource.Tick() - Clock.TickStart));
+}
+
+int GetWrittenTime() {
+    const int64_t rate = static_cast<int64_t>(Clock.OpenSampleRate) * Clock.OpenChannels;
+    if (rate == 0)
+        return Clock.BytesWritten;
+    // Dividing by the byte rate first keeps the terms small; a depth below 8 bits
+    // still takes a byte per sample.
+    const int64_t bytesPerSample = std::max(1, Clock.OpenBitsPerSample / 8);
+    const int64_t written = Clock.BytesWritten;
+    const int64_t ms = ((written / rate) * 1000 + ((written % rate) * 1000) / rate) / bytesPerSample;
+    return static_cast<int32_t>(Clock.OutputTimeBase + ms);
+}
+
+void WaitUntil(double due) {
+    const double now = ClockSource.Now();
+    if (due < now)
+        return;
+    const HANDLE timer = Clock.PaceTimer;
+    if (timer == nullptr)
+        return;
+    // A relative due time: a change of the system clock while Write waits
+    // cannot stretch the wait (an absolute timer would follow the clock).
+    LARGE_INTEGER dueTime;
+    dueTime.QuadPart = -static_cast<LONGLONG>(std::ceil((due - now) * FileTimeUnitsPerDay));
+    if (!SetWaitableTimer(timer, &dueTime, 0, nullptr, nullptr, TRUE))
+        return;
+    WaitForSingleObject(timer, INFINITE);
+}
+
+bool IsPlayersOutputPlugin() {
+    if (WinAmpAPIMan == nullptr)
+        return true;
+    const std::string name = WinAmpAPIMan->GetOutputPluginFileName();
+    if (name.empty())
+        return false;
+    const std::string relative = Clock.PluginDir + name;
+    char full[MAX_PATH * 2] = {};
+    const DWORD length = GetFullPathNameA(relative.c_str(), sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full)
+        return false;
+    return lstrcmpiA(full, ThisLibraryFileName.c_str()) == 0;
+}
+
+void SetOutDevice(const std::string& name) {
+    {
+        const std::lock_guard guard(DeviceNameLock);
+        if (name == WantedDevice)
+            return;
+        WantedDevice = name;
+    }
+    Clock.DeviceNamed = name.empty() ? 0 : 1;
+    Clock.ReopenRequested = 1;
+}
+
+void RequestReopen() { Clock.ReopenRequested = 1; }
+void SetPlaybackFudgeFactor(double value) { Clock.PlaybackFudgeFactor = value; }
+void SetSongEndFudgeFactor(double value) { Clock.SongEndFudgeFactor = value; }
+double GetLPFFTS() { return Clock.LPFFTS; }
+double GetLSEFFTS() { return Clock.LSEFFTS; }
+
+} // namespace qv

@@ -1,0 +1,103 @@
+// The playback clock: the wall-clock schedule that paces Write, and the
+// position the player reads back.
+//
+// How it works. Every block handed off (SampleHandOff) adds its frames to
+// FramesScheduled and moves NextDue to ScheduleStart + FramesScheduled / rate.
+// Write waits on PaceTimer until NextDue, so the player can never run ahead
+// of real time by more than one block. Positions never consult the device:
+// GetOutputTime runs on the tick count from Open (frozen while paused) and
+// GetWrittenTime counts the bytes Write accepted.
+//
+// Threads: Write, CanWrite, Open and Close come from the player's decoding
+// thread; Pause, Flush, SetVolume and SetPan may come from its window thread.
+// The fields are plain variables, as the player serialises its calls per
+// operation; only the two device-name texts, which the configuration window
+// changes from the window thread, are guarded (a torn std::string would crash).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <windows.h>
+
+namespace qv {
+
+// Date-time: days since 1899-12-30 00:00, the fraction being the time of day.
+constexpr double SecondsPerDay = 86400.0;
+
+// Where the clock reads time; the tests replace it to move the wall clock.
+struct TClockSource {
+    double (*Now)();             // local wall-clock date-time, millisecond resolution
+    uint32_t (*Tick)();          // 32-bit millisecond tick count
+    uint64_t (*MonotonicMs)();   // never jumps; detects wall-clock changes
+};
+extern TClockSource ClockSource;
+double SystemNow();
+const TClockSource& SystemClockSource();
+
+struct TPlaybackClock {
+    double ScheduleStart = 0.0;
+    double NextDue = 0.0;
+    int64_t FramesScheduled = 0;
+    int32_t OpenSampleRate = 0;
+    int32_t OpenChannels = 0;
+    int32_t OpenBitsPerSample = 0;
+    double PlaybackFudgeFactor = 0.0;
+    double SongEndFudgeFactor = 0.01;
+    double LPFFTS = 0.0;
+    double LSEFFTS = 0.0;
+    uint32_t TickStart = 0;
+    int32_t OutputTimeBase = 0;
+    int32_t BytesWritten = 0;
+    int32_t Paused = 0;
+    uint8_t OutputActive = 0;
+    uint8_t DeviceNamed = 0;
+    uint8_t ReopenRequested = 0;
+    HANDLE PaceTimer = nullptr;
+    int32_t CoreInitialised = 0;
+    std::string PluginDir;
+    uint8_t DSPActive = 0;
+    uint8_t HandedOverAtDSP = 0;
+
+    // Wall-clock jump guard: the last reading of both clocks.
+    double GuardWall = 0.0;
+    uint64_t GuardMonotonic = 0;
+};
+extern TPlaybackClock Clock;
+
+// Back to the state at load (tests only; the timer handle is not closed).
+void ResetClockForTest();
+
+// Device names, guarded against the window thread.
+std::string GetWantedDevice();
+std::string GetDeviceInUse();
+void SetDeviceInUse(const std::string& name);
+
+// The wall clock as the schedule sees it: a jump of the system clock since the
+// last reading moves the running schedule with it, so that neither direction of
+// a clock change makes Write wait for the jump or rush ahead.
+double ScheduleNow();
+
+// Output-module operations.
+int Open(int sampleRate, int channels, int bitsPerSample, int bufferLenMs, int preBufferMs);
+void Close();
+int Write(const char* buffer, int length);
+int CanWrite();
+int IsPlaying();
+int Pause(int pause);
+void SetVolume(int volume);
+void SetPan(int pan);
+void Flush(int timeMs);
+int GetOutputTime();
+int GetWrittenTime();
+
+void WaitUntil(double due);
+bool IsPlayersOutputPlugin();
+void SetOutDevice(const std::string& name);
+void RequestReopen();
+void SetPlaybackFudgeFactor(double value);
+void SetSongEndFudgeFactor(double value);
+double GetLPFFTS();
+double GetLSEFFTS();
+
+} // namespace qv

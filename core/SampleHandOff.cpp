@@ -1,0 +1,119 @@
+#include "core/SampleHandOff.h"
+
+#include <string>
+
+#include "core/MainUnit.h"
+#include "core/PlaybackClock.h"
+#include "engine/Waveoutplaythreadunit.h"
+
+namespace qv {
+
+int32_t BytesPerSample(int32_t bitsPerSample) {
+    switch (bitsPerSample) {
+    case 8:
+        return 1;
+    case 24:
+        return 3;
+    case 32:
+        return 4;
+    default:
+        return 2;
+    }
+}
+
+int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channels,
+                        int32_t sampleRate) {
+    const double now = ScheduleNow();
+    if (Clock.NextDue == 0.0) {
+        Clock.NextDue = now;
+        Clock.ScheduleStart = now;
+        Clock.FramesScheduled = 0;
+    }
+    const int64_t frames =
+        channels > 0 ? static_cast<int64_t>(byteCount / BytesPerSample(bitsPerSample) / channels) : 0;
+    Clock.FramesScheduled += frames;
+    // The block rate is sampleRate div frames; a block shorter than one frame
+    // has no block rate and adds no fudge term.
+    Clock.LPFFTS = frames > 0 ? static_cast<double>(sampleRate / frames) * Clock.PlaybackFudgeFactor : 0.0;
+    Clock.FramesScheduled =
+        static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) + Clock.LPFFTS);
+    if (sampleRate > 0) {
+        const long double seconds = static_cast<long double>(Clock.FramesScheduled) / sampleRate;
+        Clock.NextDue = static_cast<double>(static_cast<long double>(Clock.ScheduleStart) +
+                                            seconds * (1.0L / 86400.0L));
+    }
+    return frames;
+}
+
+float HeldSeconds(int32_t totalBytes, uint32_t blockAlign, int32_t sampleRate) {
+    const long double align = static_cast<float>(blockAlign);
+    const long double rate = static_cast<float>(sampleRate);
+    return static_cast<float>(static_cast<long double>(totalBytes) / align / rate);
+}
+
+namespace {
+
+void QueueBlockToEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount,
+                        int32_t bitsPerSample, int32_t channels, int32_t sampleRate) {
+    const QueueBlock block{sampleRate, channels, bitsPerSample, static_cast<uint32_t>(byteCount),
+                           data};
+    engine.QueueData(block);
+}
+
+void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount,
+                 int32_t bitsPerSample, int32_t channels, int32_t sampleRate) {
+    const uint8_t state = engine.State;
+    if (state != psIdle &&
+        (sampleRate != engine.SampleRate || bitsPerSample != engine.BitsPerSample ||
+         channels != engine.Channels || Clock.ReopenRequested != 0)) {
+        engine.PostClose();
+        Clock.ReopenRequested = 0;
+        return;
+    }
+    switch (state) {
+    case psIdle: {
+        const std::string device = GetWantedDevice();
+        SetDeviceInUse(device);
+        Clock.ReopenRequested = 0;
+        if (Clock.DeviceNamed != 0)
+            engine.RequestOpen(device, sampleRate, channels, bitsPerSample, byteCount);
+        return;
+    }
+    case psOpen:
+    case psPaused: {
+        // Measured before this block is queued. A NaN (nothing held, no frame
+        // size) fails the comparison.
+        const float held = HeldSeconds(engine.GetTotalBytes(), engine.BlockAlign, sampleRate);
+        if (static_cast<double>(held) >= PreBufferSeconds)
+            engine.PostRestart();
+        QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
+        return;
+    }
+    case psPlaying:
+        QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
+        return;
+    case psClose:
+    case psError:
+        engine.PostClose();
+        return;
+    default:
+        return;
+    }
+}
+
+} // namespace
+
+void HandOff(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
+             int32_t sampleRate) {
+    const int64_t frames = AdvanceSchedule(byteCount, bitsPerSample, channels, sampleRate);
+    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+    if (engine == nullptr)
+        return;
+    // Less than one frame cannot be played without shifting every later
+    // sample; it only counts for the schedule (which it does not move).
+    if (frames == 0)
+        return;
+    DriveEngine(*engine, data, byteCount, bitsPerSample, channels, sampleRate);
+}
+
+} // namespace qv

@@ -1,0 +1,2 @@
+// Placeholder until the engine lands.
+#include "engine/Custahwnd.h"

@@ -1,0 +1,2 @@
+// Placeholder until the stand-in player lands.
+int main() { return 0; }

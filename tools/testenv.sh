@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Runs a command inside a private test environment and tears it down after:
+#   - a Wine prefix kept in STATE_DIR (created on first use, reused later),
+#   - an Xvfb display, so that Wine can create real windows,
+#   - a private PulseAudio server with null sinks, so that wave-out devices
+#     exist and play in real time even on a machine without a sound card.
+# Nothing is left running when the command ends.
+#
+# usage: tools/testenv.sh STATE_DIR -- COMMAND [ARGS...]
+#
+# The sinks (names are what Wine lists as wave-out devices):
+#   qvq_a  "QVQ_Sink"   \ same description: two devices
+#   qvq_b  "QVQ_Sink"   / "QVQ_Sink" and "QVQ_Sink(2)"
+#   qvq_c  "QVQ_Other"  the server's default sink
+set -euo pipefail
+
+[ $# -ge 3 ] && [ "$2" = "--" ] || { echo "usage: $0 STATE_DIR -- COMMAND..." >&2; exit 2; }
+state=$(realpath -m "$1")
+shift 2
+mkdir -p "$state"
+
+export WINEPREFIX="$state/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINE=/usr/lib/wine/wine64
+export XDG_RUNTIME_DIR="$state/run"
+export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+export PULSE_STATE_PATH="$state/pulse-state"
+export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse"
+export QV_SINK_A=qvq_a QV_SINK_B=qvq_b QV_SINK_C=qvq_c
+export QV_DEVICE_SAME="QVQ_Sink" QV_DEVICE_OTHER="QVQ_Other"
+rm -rf "$XDG_RUNTIME_DIR"
+mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$PULSE_STATE_PATH"
+
+xvfb_pid=""
+cleanup() {
+    /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    pulseaudio --kill >/dev/null 2>&1 || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# A display of our own.
+for d in $(seq 90 140); do
+    if [ ! -e "/tmp/.X11-unix/X$d" ] && [ ! -e "/tmp/.X$d-lock" ]; then
+        Xvfb ":$d" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$d" ] && break; sleep 0.05; done
+        if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$d"; break; fi
+        xvfb_pid=""
+    fi
+done
+[ -n "${DISPLAY:-}" ] || { echo "testenv: no display could be started" >&2; exit 1; }
+
+# A sound server of our own.
+sink() { echo "module-null-sink sink_name=$1 norewinds=1 sink_properties=device.description=$2"; }
+pulseaudio -n --daemonize=yes --exit-idle-time=-1 --log-target=stderr \
+    --load="$(sink qvq_a QVQ_Sink)" --load="$(sink qvq_b QVQ_Sink)" --load="$(sink qvq_c QVQ_Other)" \
+    --load="module-native-protocol-unix auth-anonymous=1" 2>"$state/pulseaudio.log"
+for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+pactl set-default-sink qvq_c
+
+# The Wine prefix, once per state folder.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "testenv: creating Wine prefix in $WINEPREFIX" >&2
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
+fi
+/usr/lib/wine/wineserver -p >/dev/null 2>&1 || true
+
+set +e
+"$@"
+rc=$?
+exit $rc
