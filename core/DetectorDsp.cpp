@@ -60,9 +60,13 @@ winampDSPModule* GetDetectorModule(int index) {
     return &DSPmodule0;
 }
 
-bool IsDetectorDSPActive() { return Clock.DSPActive != 0; }
+bool IsDetectorDSPActive() {
+    return Clock.DSPActive != 0;
+}
 
-void DspConfig(winampDSPModule*) { ShowConfigWindow(); }
+void DspConfig(winampDSPModule*) {
+    ShowConfigWindow();
+}
 
 int DspInit(winampDSPModule* module) {
     TellProxyIfUninitialised();

@@ -18,7 +18,9 @@ namespace {
 
 char EmptyText[] = "";
 
-char* DescriptionText(std::string& text) { return text.empty() ? EmptyText : text.data(); }
+char* DescriptionText(std::string& text) {
+    return text.empty() ? EmptyText : text.data();
+}
 
 // Player record functions: each catches everything at the boundary.
 template <class F, class R> R Guarded(F&& body, R failed) noexcept {
@@ -35,30 +37,59 @@ template <class F> void Guarded(F&& body) noexcept {
     }
 }
 
-void QV_CDECL ConfigHook(HWND) { Guarded([] { ShowConfigWindow(); }); }
-void QV_CDECL AboutHook(HWND) { Guarded([] { ShowAboutWindow(); }); }
-void QV_CDECL InitHook() { Init(); }
-void QV_CDECL QuitHook() { Quit(); }
+void QV_CDECL ConfigHook(HWND) {
+    Guarded([] { ShowConfigWindow(); });
+}
+void QV_CDECL AboutHook(HWND) {
+    Guarded([] { ShowAboutWindow(); });
+}
+void QV_CDECL InitHook() {
+    Init();
+}
+void QV_CDECL QuitHook() {
+    Quit();
+}
 int QV_CDECL OpenHook(int rate, int channels, int bits, int bufferMs, int preBufferMs) {
     return Guarded([&] { return Open(rate, channels, bits, bufferMs, preBufferMs); }, -1);
 }
-void QV_CDECL CloseHook() { Guarded([] { Close(); }); }
+void QV_CDECL CloseHook() {
+    Guarded([] { Close(); });
+}
 int QV_CDECL WriteHook(char* buffer, int length) {
     return Guarded([&] { return Write(buffer, length); }, 1);
 }
-int QV_CDECL CanWriteHook() { return Guarded([] { return CanWrite(); }, 0); }
-int QV_CDECL IsPlayingHook() { return Guarded([] { return IsPlaying(); }, 0); }
-int QV_CDECL PauseHook(int pause) { return Guarded([&] { return Pause(pause); }, 0); }
-void QV_CDECL SetVolumeHook(int volume) { Guarded([&] { SetVolume(volume); }); }
-void QV_CDECL SetPanHook(int pan) { Guarded([&] { SetPan(pan); }); }
-void QV_CDECL FlushHook(int timeMs) { Guarded([&] { Flush(timeMs); }); }
-int QV_CDECL GetOutputTimeHook() { return Guarded([] { return GetOutputTime(); }, 0); }
-int QV_CDECL GetWrittenTimeHook() { return Guarded([] { return GetWrittenTime(); }, 0); }
+int QV_CDECL CanWriteHook() {
+    return Guarded([] { return CanWrite(); }, 0);
+}
+int QV_CDECL IsPlayingHook() {
+    return Guarded([] { return IsPlaying(); }, 0);
+}
+int QV_CDECL PauseHook(int pause) {
+    return Guarded([&] { return Pause(pause); }, 0);
+}
+void QV_CDECL SetVolumeHook(int volume) {
+    Guarded([&] { SetVolume(volume); });
+}
+void QV_CDECL SetPanHook(int pan) {
+    Guarded([&] { SetPan(pan); });
+}
+void QV_CDECL FlushHook(int timeMs) {
+    Guarded([&] { Flush(timeMs); });
+}
+int QV_CDECL GetOutputTimeHook() {
+    return Guarded([] { return GetOutputTime(); }, 0);
+}
+int QV_CDECL GetWrittenTimeHook() {
+    return Guarded([] { return GetWrittenTime(); }, 0);
+}
 
 winampDSPModule* QV_CDECL GetModuleHook(int index) {
-    return Guarded([&] { return GetDetectorModule(index); }, static_cast<winampDSPModule*>(nullptr));
+    return Guarded([&] { return GetDetectorModule(index); },
+                   static_cast<winampDSPModule*>(nullptr));
 }
-int QV_CDECL DspFourthEntry(int) { return 32; }
+int QV_CDECL DspFourthEntry(int) {
+    return 32;
+}
 
 void FillRecords() {
     plugin.version = player::OutModuleVersion;
@@ -152,7 +183,9 @@ void ReleasePaceTimer() {
     CloseHandle(timer);
 }
 
-HWND ApplicationWindow() { return WinAmpAPIMan != nullptr ? WinAmpAPIMan->MainWindow : nullptr; }
+HWND ApplicationWindow() {
+    return WinAmpAPIMan != nullptr ? WinAmpAPIMan->MainWindow : nullptr;
+}
 
 void StopEngine() {
     TWaveOutPlayThread* const engine = WaveOutPlayThread;
@@ -272,9 +305,13 @@ TWaveOutPlayThread* WaveOutPlayThread = nullptr;
 TConfigForm* ConfigForm = nullptr;
 TAboutForm* AboutForm = nullptr;
 
-Out_Module* QV_CDECL winampGetOutModule() { return &plugin; }
+Out_Module* QV_CDECL winampGetOutModule() {
+    return &plugin;
+}
 
-winampDSPHeader* QV_CDECL QuellspringwinampDSPGetHeader2() { return &plugin2; }
+winampDSPHeader* QV_CDECL QuellspringwinampDSPGetHeader2() {
+    return &plugin2;
+}
 
 int QV_CDECL InterComs(TInterComProc callback) {
     InterCom = callback;

@@ -20,8 +20,12 @@ constexpr double FileTimeUnitsPerDay = 864000000000.0;
 // clock change, not drift.
 constexpr double ClockJumpToleranceDays = 1.0 / SecondsPerDay;
 
-uint32_t SystemTick() { return GetTickCount(); }
-uint64_t SystemMonotonicMs() { return GetTickCount64(); }
+uint32_t SystemTick() {
+    return GetTickCount();
+}
+uint64_t SystemMonotonicMs() {
+    return GetTickCount64();
+}
 
 std::mutex DeviceNameLock;
 std::string WantedDevice;
@@ -96,8 +100,8 @@ double ScheduleNow() {
     const double wall = ClockSource.Now();
     const uint64_t mono = ClockSource.MonotonicMs();
     if (Clock.GuardMonotonic != 0) {
-        const double expected =
-            Clock.GuardWall + static_cast<double>(mono - Clock.GuardMonotonic) / 1000.0 / SecondsPerDay;
+        const double expected = Clock.GuardWall + static_cast<double>(mono - Clock.GuardMonotonic) /
+                                                      1000.0 / SecondsPerDay;
         const double jump = wall - expected;
         if (std::fabs(jump) > ClockJumpToleranceDays && Clock.NextDue != 0.0) {
             Clock.ScheduleStart += jump;
@@ -112,8 +116,8 @@ double ScheduleNow() {
 int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     if (sampleRate != Clock.OpenSampleRate) {
         if (Clock.OpenSampleRate != 0) {
-            Clock.FramesScheduled = static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) /
-                                                         Clock.OpenSampleRate * sampleRate);
+            Clock.FramesScheduled = static_cast<int64_t>(
+                static_cast<double>(Clock.FramesScheduled) / Clock.OpenSampleRate * sampleRate);
         } else {
             Clock.FramesScheduled = 0;
         }
@@ -184,7 +188,9 @@ int CanWrite() {
     return player::CanWriteRoom;
 }
 
-int IsPlaying() { return 0; }
+int IsPlaying() {
+    return 0;
+}
 
 int Pause(int pause) {
     const int old = Clock.Paused;
@@ -237,7 +243,8 @@ int GetWrittenTime() {
     // still takes a byte per sample.
     const int64_t bytesPerSample = std::max(1, Clock.OpenBitsPerSample / 8);
     const int64_t written = Clock.BytesWritten;
-    const int64_t ms = ((written / rate) * 1000 + ((written % rate) * 1000) / rate) / bytesPerSample;
+    const int64_t ms =
+        ((written / rate) * 1000 + ((written % rate) * 1000) / rate) / bytesPerSample;
     return static_cast<int32_t>(Clock.OutputTimeBase + ms);
 }
 
@@ -282,10 +289,20 @@ void SetOutDevice(const std::string& name) {
     Clock.ReopenRequested = 1;
 }
 
-void RequestReopen() { Clock.ReopenRequested = 1; }
-void SetPlaybackFudgeFactor(double value) { Clock.PlaybackFudgeFactor = value; }
-void SetSongEndFudgeFactor(double value) { Clock.SongEndFudgeFactor = value; }
-double GetLPFFTS() { return Clock.LPFFTS; }
-double GetLSEFFTS() { return Clock.LSEFFTS; }
+void RequestReopen() {
+    Clock.ReopenRequested = 1;
+}
+void SetPlaybackFudgeFactor(double value) {
+    Clock.PlaybackFudgeFactor = value;
+}
+void SetSongEndFudgeFactor(double value) {
+    Clock.SongEndFudgeFactor = value;
+}
+double GetLPFFTS() {
+    return Clock.LPFFTS;
+}
+double GetLSEFFTS() {
+    return Clock.LSEFFTS;
+}
 
 } // namespace qv

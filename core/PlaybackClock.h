@@ -27,9 +27,9 @@ constexpr double SecondsPerDay = 86400.0;
 
 // Where the clock reads time; the tests replace it to move the wall clock.
 struct TClockSource {
-    double (*Now)();             // local wall-clock date-time, millisecond resolution
-    uint32_t (*Tick)();          // 32-bit millisecond tick count
-    uint64_t (*MonotonicMs)();   // never jumps; detects wall-clock changes
+    double (*Now)();           // local wall-clock date-time, millisecond resolution
+    uint32_t (*Tick)();        // 32-bit millisecond tick count
+    uint64_t (*MonotonicMs)(); // never jumps; detects wall-clock changes
 };
 extern TClockSource ClockSource;
 double SystemNow();

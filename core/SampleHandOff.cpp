@@ -30,11 +30,13 @@ int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channe
         Clock.FramesScheduled = 0;
     }
     const int64_t frames =
-        channels > 0 ? static_cast<int64_t>(byteCount / BytesPerSample(bitsPerSample) / channels) : 0;
+        channels > 0 ? static_cast<int64_t>(byteCount / BytesPerSample(bitsPerSample) / channels)
+                     : 0;
     Clock.FramesScheduled += frames;
     // The block rate is sampleRate div frames; a block shorter than one frame
     // has no block rate and adds no fudge term.
-    Clock.LPFFTS = frames > 0 ? static_cast<double>(sampleRate / frames) * Clock.PlaybackFudgeFactor : 0.0;
+    Clock.LPFFTS =
+        frames > 0 ? static_cast<double>(sampleRate / frames) * Clock.PlaybackFudgeFactor : 0.0;
     Clock.FramesScheduled =
         static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) + Clock.LPFFTS);
     if (sampleRate > 0) {

@@ -10,7 +10,8 @@ LRESULT CALLBACK TAboutForm::WindowProc(HWND window, UINT message, WPARAM wParam
     auto* const self = reinterpret_cast<TAboutForm*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     } else if (self != nullptr && (message == WM_CLOSE || message == EndModalMessage)) {
         if (message == WM_CLOSE && self->ModalResult == 0)
             self->ModalResult = 2; // cancel

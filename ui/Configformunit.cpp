@@ -4,10 +4,10 @@
 
 TConfigForm::TConfigForm(HWND owner) {
     const char* const className = qv::RegisterFormClass("QVQuellspringConfigForm", DefWindowProcA);
-    Window = CreateWindowExA(0, className, "Quellspring Config",
-                             WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                             CW_USEDEFAULT, CW_USEDEFAULT, 420, 360, owner, nullptr,
-                             qv::OwnInstance(), nullptr);
+    Window =
+        CreateWindowExA(0, className, "Quellspring Config",
+                        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                        CW_USEDEFAULT, 420, 360, owner, nullptr, qv::OwnInstance(), nullptr);
 }
 
 TConfigForm::~TConfigForm() {
@@ -15,7 +15,9 @@ TConfigForm::~TConfigForm() {
         DestroyWindow(Window);
 }
 
-void TConfigForm::Show() { ShowWindow(Window, SW_SHOWNORMAL); }
+void TConfigForm::Show() {
+    ShowWindow(Window, SW_SHOWNORMAL);
+}
 
 void TConfigForm::BringToFront() {
     ShowWindow(Window, SW_SHOWNORMAL);
