@@ -1,9 +1,13 @@
-// Reads the version resource of a module file.
+// Reads the version resource of a module file: the first translation's
+// language, the eight standard strings and, optionally, the fixed file
+// information with its flag bits decoded. Nothing is raised or shown; a
+// record whose StringsValid is false tells the caller to keep its defaults.
 //
 // PUBLIC INTERFACE USED BY THE CORE -- keep these names and signatures.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct TVersionReaderResult {
@@ -31,12 +35,18 @@ struct TVersionReaderResult {
 
 class TVersionReader {
 public:
+    // Whether the fixed file information is read after the strings.
     bool ReadFixedInfo = true;
 };
 
-// Fills result (or, when it is null, a new record the caller then owns).
+// Clears result and fills it from fileName (null reads as ""); returns it.
+// When result is null a new record is allocated and returned, and the caller
+// owns it: take it into a std::unique_ptr, or prefer the overload below.
 TVersionReaderResult* ReadVersionInfo(TVersionReader& reader, const char* fileName,
                                       TVersionReaderResult* result);
+
+// The same into a new record.
+std::unique_ptr<TVersionReaderResult> ReadVersionInfo(TVersionReader& reader, const char* fileName);
 
 // The library's own reader, result and path, exported as data.
 extern "C" {
