@@ -261,7 +261,10 @@ void InitOrThrow() {
     if (WaveOutPlayThread == nullptr)
         StartEngine();
     ReadSettings();
-    Clock.PaceTimer = CreateWaitableTimerA(nullptr, TRUE, nullptr);
+    // A repeated Init keeps the running timer: a second one would leak the
+    // first, and a Write may be waiting on it.
+    if (Clock.PaceTimer == nullptr)
+        Clock.PaceTimer = CreateWaitableTimerA(nullptr, TRUE, nullptr);
     if (Clock.PaceTimer == nullptr)
         throw EQvError("Unable to create unnamed waitable timer event.");
     Clock.CoreInitialised = 1;

@@ -1,0 +1,159 @@
+// Init and Quit with a player window standing by: the objects the core owns,
+// the settings it reads, and failures that must stay inside the library.
+#include <filesystem>
+
+#include "CoreTestSupport.h"
+#include "TestPlayerWindow.h"
+#include "core/MainUnit.h"
+#include "core/PlaybackClock.h"
+#include "engine/Waveoutplaythreadunit.h"
+#include "host/Configunit.h"
+#include "host/Versionreader.h"
+#include "host/WinAmpAPIUnit.h"
+#include "ui/Configformunit.h"
+
+using namespace qv;
+
+namespace {
+
+std::string ExePath() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return path;
+}
+
+class LifecycleTest : public qvtest::CoreTest {
+protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        ProcessAttach(GetModuleHandleA(nullptr));
+        const std::filesystem::path exe = ExePath();
+        Player.SettingsFile = Settings.Path() + "winamp.ini";
+        Player.PluginFolder = exe.parent_path().string();
+        Player.OutputPluginName = exe.filename().string();
+        plugin.hMainWindow = Player.Handle();
+    }
+    void TearDown() override {
+        plugin.Quit();
+        plugin.hMainWindow = nullptr;
+        Clock.PaceTimer = nullptr; // Quit closed it
+        CoreTest::TearDown();
+    }
+
+    qvtest::TempFolder Settings;
+    qvtest::TestPlayerWindow Player;
+};
+
+TEST_F(LifecycleTest, InitBuildsEveryObjectAndQuitTearsThemDown) {
+    plugin.Init();
+    ASSERT_EQ(LastInitError, "");
+    ASSERT_NE(WinAmpAPIMan, nullptr);
+    ASSERT_NE(PluginConfig, nullptr);
+    ASSERT_NE(WaveOutPlayThread, nullptr);
+    EXPECT_EQ(WaveOutPlayThread->State, psIdle);
+    EXPECT_NE(Clock.PaceTimer, nullptr);
+    EXPECT_EQ(Clock.CoreInitialised, 1);
+    EXPECT_EQ(Clock.PluginDir, Player.PluginFolder + "\\");
+
+    plugin.Quit();
+    EXPECT_EQ(Clock.CoreInitialised, 0);
+    EXPECT_EQ(Clock.PaceTimer, nullptr);
+    EXPECT_EQ(WaveOutPlayThread, nullptr);
+    EXPECT_EQ(PluginConfig, nullptr);
+    EXPECT_EQ(WinAmpAPIMan, nullptr);
+
+    plugin.Init(); // and again after Quit
+    EXPECT_EQ(Clock.CoreInitialised, 1);
+    EXPECT_NE(WaveOutPlayThread, nullptr);
+}
+
+TEST_F(LifecycleTest, ARepeatedInitReusesItsObjectsAndRereadsTheSettings) {
+    plugin.Init();
+    const auto* const manager = WinAmpAPIMan;
+    const auto* const engine = WaveOutPlayThread;
+    const HANDLE timer = Clock.PaceTimer;
+
+    PluginConfig->PlaybackFudgeFactor = "0.5";
+    PluginConfig->SongEndFudgeFactor = "not a number";
+    Clock.SongEndFudgeFactor = 0.25;
+    plugin.Init();
+    EXPECT_EQ(WinAmpAPIMan, manager);
+    EXPECT_EQ(WaveOutPlayThread, engine);
+    EXPECT_EQ(Clock.PaceTimer, timer) << "the running timer is kept, not leaked";
+    EXPECT_EQ(Clock.PlaybackFudgeFactor, 0.5);
+    EXPECT_EQ(Clock.SongEndFudgeFactor, 0.25) << "a text that does not convert changes nothing";
+
+    PluginConfig->PlaybackFudgeFactor = " -1.25 ";
+    plugin.Init();
+    EXPECT_EQ(Clock.PlaybackFudgeFactor, -1.25);
+}
+
+TEST_F(LifecycleTest, InitWithoutAPlayerWindowFailsInsideTheLibrary) {
+    plugin.hMainWindow = nullptr;
+    plugin.Init();
+    EXPECT_EQ(LastInitError, "NULL Winamp Main HWND Var.");
+    EXPECT_EQ(WinAmpAPIMan, nullptr);
+    EXPECT_EQ(WaveOutPlayThread, nullptr);
+    EXPECT_EQ(Clock.CoreInitialised, 0);
+    EXPECT_EQ(Clock.PaceTimer, nullptr);
+    plugin.Quit();
+    EXPECT_EQ(Clock.CoreInitialised, 0);
+}
+
+TEST_F(LifecycleTest, TheLibraryKnowsWhetherItIsThePlayersOutput) {
+    plugin.Init();
+    EXPECT_TRUE(IsPlayersOutputPlugin());
+    Player.OutputPluginName = "out_other.dll";
+    EXPECT_FALSE(IsPlayersOutputPlugin());
+    Player.OutputPluginName = "";
+    EXPECT_FALSE(IsPlayersOutputPlugin()) << "no answer: not ours";
+}
+
+TEST_F(LifecycleTest, CloseEndsTheScheduleOnlyWhenThePlayerStopsOrMovesOn) {
+    plugin.Init();
+    char block[2304] = {};
+    plugin.Open(44100, 2, 16, -1, -1);
+    plugin.Write(block, sizeof block);
+    Player.PlaybackContinues = 1;
+    plugin.Close();
+    EXPECT_NE(Clock.NextDue, 0.0) << "track change: the schedule runs on";
+    EXPECT_EQ(Clock.OutputActive, 1);
+
+    Player.PlaybackContinues = 0;
+    plugin.Close();
+    EXPECT_EQ(Clock.NextDue, 0.0);
+    EXPECT_EQ(Clock.OutputActive, 1);
+
+    plugin.Open(44100, 2, 16, -1, -1);
+    plugin.Write(block, sizeof block);
+    Player.PlaybackContinues = 1;
+    Player.OutputPluginName = "out_other.dll";
+    plugin.Close();
+    EXPECT_EQ(Clock.NextDue, 0.0);
+    EXPECT_EQ(Clock.OutputActive, 0) << "another output plug-in took over";
+}
+
+TEST_F(LifecycleTest, OutOfRangeVolumeAndPanAskThePlayer) {
+    plugin.Init();
+    plugin.SetVolume(255);
+    plugin.SetVolume(-2);
+    EXPECT_EQ(Player.VolumeRequests, 0);
+    plugin.SetVolume(257);
+    plugin.SetVolume(-666);
+    EXPECT_EQ(Player.VolumeRequests, 2);
+}
+
+TEST_F(LifecycleTest, ConfigOpensOneWindowAndQuitClosesIt) {
+    plugin.Init();
+    plugin.Config(nullptr);
+    ASSERT_NE(ConfigForm, nullptr);
+    const HWND window = ConfigForm->Handle();
+    EXPECT_TRUE(IsWindow(window));
+    plugin.Config(nullptr);
+    EXPECT_EQ(ConfigForm->Handle(), window) << "a second Config brings the same window forward";
+    plugin.Quit();
+    EXPECT_EQ(ConfigForm, nullptr);
+    EXPECT_FALSE(IsWindow(window));
+}
+
+} // namespace
