@@ -1,0 +1,171 @@
+#include "tools/standin_player/Options.h"
+
+#include <charconv>
+#include <functional>
+#include <map>
+
+#include "tools/standin_player/Tune.h"
+
+namespace standin {
+namespace {
+
+int ParseInt(const std::string& option, const std::string& text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        throw UsageError(option + " wants a whole number, not \"" + text + "\"");
+    return value;
+}
+
+int ParseNonNegative(const std::string& option, const std::string& text) {
+    const int value = ParseInt(option, text);
+    if (value < 0)
+        throw UsageError(option + " wants a number of 0 or more");
+    return value;
+}
+
+double ParseSeconds(const std::string& option, const std::string& text) {
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !(value > 0.0) ||
+        value > 3600.0)
+        throw UsageError(option + " wants seconds between 0 and 3600, not \"" + text + "\"");
+    return value;
+}
+
+using ValueHandler =
+    std::function<void(PlayerOptions&, const std::string& option, const std::string& value)>;
+
+const std::map<std::string, ValueHandler>& ValueOptions() {
+    static const std::map<std::string, ValueHandler> handlers = {
+        {"--tone",
+         [](PlayerOptions& o, const std::string& n, const std::string& v) {
+             o.tracks.push_back({{}, ParseSeconds(n, v)});
+         }},
+        {"--plugin",
+         [](PlayerOptions& o, const std::string&, const std::string& v) { o.pluginPath = v; }},
+        {"--dsp",
+         [](PlayerOptions& o, const std::string&, const std::string& v) { o.dspPath = v; }},
+        {"--settings-dir",
+         [](PlayerOptions& o, const std::string&, const std::string& v) { o.settingsDir = v; }},
+        {"--device",
+         [](PlayerOptions& o, const std::string&, const std::string& v) { o.device = v; }},
+        {"--output-plugin-name", [](PlayerOptions& o, const std::string&,
+                                    const std::string& v) { o.outputPluginName = v; }},
+        {"--block-frames",
+         [](PlayerOptions& o, const std::string& n, const std::string& v) {
+             o.blockFrames = ParseInt(n, v);
+             if (o.blockFrames < 1)
+                 throw UsageError(n + " wants at least 1 frame");
+         }},
+        {"--poll-ms", [](PlayerOptions& o, const std::string& n,
+                         const std::string& v) { o.pollSleepMs = ParseNonNegative(n, v); }},
+        {"--volume", [](PlayerOptions& o, const std::string& n,
+                        const std::string& v) { o.volume = ParseInt(n, v); }},
+        {"--pan", [](PlayerOptions& o, const std::string& n,
+                     const std::string& v) { o.pan = ParseInt(n, v); }},
+        {"--stop-after", [](PlayerOptions& o, const std::string& n,
+                            const std::string& v) { o.stopAt.atMs = ParseNonNegative(n, v); }},
+        {"--pause-at", [](PlayerOptions& o, const std::string& n,
+                          const std::string& v) { o.pauseAt.atMs = ParseNonNegative(n, v); }},
+        {"--pause-ms", [](PlayerOptions& o, const std::string& n,
+                          const std::string& v) { o.pauseMs = ParseNonNegative(n, v); }},
+        {"--seek-at", [](PlayerOptions& o, const std::string& n,
+                         const std::string& v) { o.seekAt.atMs = ParseNonNegative(n, v); }},
+        {"--seek-to", [](PlayerOptions& o, const std::string& n,
+                         const std::string& v) { o.seekToMs = ParseNonNegative(n, v); }},
+        {"--volume-at", [](PlayerOptions& o, const std::string& n,
+                           const std::string& v) { o.volumeAt.atMs = ParseNonNegative(n, v); }},
+        {"--rate", [](PlayerOptions& o, const std::string& n,
+                      const std::string& v) { o.tuneFormat.sampleRate = ParseInt(n, v); }},
+        {"--channels", [](PlayerOptions& o, const std::string& n,
+                          const std::string& v) { o.tuneFormat.channels = ParseInt(n, v); }},
+        {"--bits", [](PlayerOptions& o, const std::string& n,
+                      const std::string& v) { o.tuneFormat.bitsPerSample = ParseInt(n, v); }},
+        {"--write-wav",
+         [](PlayerOptions& o, const std::string&, const std::string& v) { o.writeWavPath = v; }},
+    };
+    return handlers;
+}
+
+bool ApplyFlag(PlayerOptions& options, const std::string& argument) {
+    if (argument == "--no-device")
+        options.device = std::string();
+    else if (argument == "--no-poll")
+        options.pollCanWrite = false;
+    else if (argument == "--player-windows")
+        options.playerWindows = true;
+    else if (argument == "--trace-requests")
+        options.traceRequests = true;
+    else if (argument == "--quiet")
+        options.quiet = true;
+    else
+        return false;
+    return true;
+}
+
+void Validate(PlayerOptions& options) {
+    if (!IsSupportedFormat(options.tuneFormat))
+        throw UsageError("--rate/--channels/--bits: the tune wants 8, 16, 24 or 32 bits, 1 to 8 "
+                         "channels and 1000 to 384000 Hz");
+    if (options.tracks.empty())
+        options.tracks.push_back({{}, DefaultTuneSeconds});
+    if (!options.writeWavPath.empty() &&
+        (options.tracks.size() != 1 || !options.tracks.front().wavPath.empty()))
+        throw UsageError("--write-wav writes one tune: give at most one --tone and no file");
+}
+
+} // namespace
+
+PlayerOptions ParseOptions(const std::vector<std::string>& arguments) {
+    PlayerOptions options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (ApplyFlag(options, argument))
+            continue;
+        const auto handler = ValueOptions().find(argument);
+        if (handler != ValueOptions().end()) {
+            if (i + 1 >= arguments.size())
+                throw UsageError(argument + " wants a value");
+            handler->second(options, argument, arguments[++i]);
+            continue;
+        }
+        if (argument.starts_with("--"))
+            throw UsageError("unknown option " + argument);
+        options.tracks.push_back({argument, 0.0});
+    }
+    Validate(options);
+    return options;
+}
+
+const char* UsageText() {
+    return "usage: standin_player [options] [FILE.wav | --tone SECONDS]...\n"
+           "Plays the inputs as consecutive tracks through a player output plug-in.\n"
+           "  --plugin PATH          output plug-in (default: out_qvquellspring.dll next to\n"
+           "                         the player or one folder up)\n"
+           "  --dsp PATH             also load this DSP plug-in and run each block through it\n"
+           "  --settings-dir DIR     folder of the player's winamp.ini (default: a fresh\n"
+           "                         temporary folder, removed at the end)\n"
+           "  --device NAME          output device the plug-in is set to use\n"
+           "  --no-device            set the plug-in to use no device (pacing only)\n"
+           "  --tone SECONDS         a track of the built-in tune (default: one of 4 s)\n"
+           "  --rate HZ --channels N --bits B   format of the tune (44100, 2, 16)\n"
+           "  --block-frames N       frames per Write (576; capped at 8192 bytes)\n"
+           "  --no-poll              Write without polling CanWrite, so Write blocks\n"
+           "  --poll-ms MS           sleep between CanWrite polls (10)\n"
+           "  --volume V --pan P     the player's volume (255) and pan (0)\n"
+           "  --volume-at MS         change the volume to --volume only at MS\n"
+           "  --stop-after MS        press stop at MS\n"
+           "  --pause-at MS --pause-ms MS    pause at MS for a while (1000)\n"
+           "  --seek-at MS --seek-to MS      seek in the current track\n"
+           "  --output-plugin-name N file name answered as the player's output plug-in\n"
+           "  --player-windows       answer request 260 with equalizer and playlist windows\n"
+           "  --trace-requests       print every player request on stderr\n"
+           "  --quiet                no progress lines\n"
+           "  --write-wav PATH       write the tune (--tone, --rate, --channels, --bits) as a\n"
+           "                         WAV file and exit\n"
+           "Times (MS) are wall-clock milliseconds from the first Open.\n"
+           "The last line is: summary: audio_ms=A wall_ms=W output_ms=O written_ms=R blocks=B\n";
+}
+
+} // namespace standin

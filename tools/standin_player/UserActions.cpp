@@ -1,0 +1,49 @@
+#include "tools/standin_player/UserActions.h"
+
+#include <algorithm>
+
+namespace standin {
+
+UserActions::UserActions(const PlayerOptions& options, Out_Module& output, PlaybackControl& control,
+                         PlayerAnswers& answers) {
+    if (options.stopAt.Wanted())
+        steps_.push_back(
+            {options.stopAt.atMs, "stop", [&control] { control.stopRequested = true; }});
+    if (options.pauseAt.Wanted()) {
+        steps_.push_back({options.pauseAt.atMs, "pause", [&output, &control] {
+                              control.paused = true;
+                              output.Pause(1);
+                          }});
+        steps_.push_back({options.pauseAt.atMs + options.pauseMs, "unpause", [&output, &control] {
+                              output.Pause(0);
+                              control.paused = false;
+                          }});
+    }
+    if (options.seekAt.Wanted()) {
+        const int to = options.seekToMs;
+        steps_.push_back({options.seekAt.atMs, "seek to " + std::to_string(to),
+                          [&control, to] { control.seekToMs = to; }});
+    }
+    if (options.volumeAt.Wanted()) {
+        const int volume = options.volume;
+        steps_.push_back({options.volumeAt.atMs, "volume " + std::to_string(volume),
+                          [&output, &answers, volume] {
+                              answers.volume = volume;
+                              output.SetVolume(volume);
+                          }});
+    }
+    std::stable_sort(steps_.begin(), steps_.end(),
+                     [](const Step& a, const Step& b) { return a.atMs < b.atMs; });
+}
+
+void UserActions::RunDue(std::int64_t elapsedMs, Console& console) {
+    for (Step& step : steps_) {
+        if (step.done || step.atMs > elapsedMs)
+            continue;
+        step.act();
+        step.done = true;
+        console.Note("action: " + step.what + " at wall_ms=" + std::to_string(elapsedMs));
+    }
+}
+
+} // namespace standin

@@ -1,0 +1,39 @@
+// The user at the player's controls: stop, pause, seek and volume at given
+// moments of wall time from the first Open. The main thread runs them, as the
+// player does when the user clicks; seek and stop only ask the decoding
+// thread, which acts between blocks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/PlayerInterface.h"
+#include "tools/standin_player/Console.h"
+#include "tools/standin_player/Decoder.h"
+#include "tools/standin_player/Options.h"
+#include "tools/standin_player/PlayerWindow.h"
+
+namespace standin {
+
+class UserActions {
+public:
+    UserActions(const PlayerOptions& options, Out_Module& output, PlaybackControl& control,
+                PlayerAnswers& answers);
+
+    // Runs every action due by `elapsedMs` that has not run yet.
+    void RunDue(std::int64_t elapsedMs, Console& console);
+
+private:
+    struct Step {
+        std::int64_t atMs;
+        std::string what;
+        std::function<void()> act;
+        bool done = false;
+    };
+
+    std::vector<Step> steps_;
+};
+
+} // namespace standin
