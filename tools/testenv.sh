@@ -13,6 +13,7 @@
 #   qvq_b  "QVQ_Sink"   / "QVQ_Sink" and "QVQ_Sink(2)"
 #   qvq_c  "QVQ_Other"  the server's default sink
 set -euo pipefail
+source "$(dirname "$0")/envlib.sh"
 
 [ $# -ge 3 ] && [ "$2" = "--" ] || { echo "usage: $0 STATE_DIR -- COMMAND..." >&2; exit 2; }
 state=$(realpath -m "$1")
@@ -42,31 +43,17 @@ cleanup() {
 trap cleanup EXIT
 
 # A display of our own.
-for d in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$d" ] && [ ! -e "/tmp/.X$d-lock" ]; then
-        Xvfb ":$d" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$d" ] && break; sleep 0.05; done
-        if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$d"; break; fi
-        xvfb_pid=""
-    fi
-done
-[ -n "${DISPLAY:-}" ] || { echo "testenv: no display could be started" >&2; exit 1; }
+qv_start_display || [ -n "${DISPLAY:-}" ] || { echo "testenv: no display could be started" >&2; exit 1; }
+xvfb_pid=$QV_XVFB_PID
 
 # A sound server of our own.
-sink() { echo "module-null-sink sink_name=$1 norewinds=1 sink_properties=device.description=$2"; }
-pulseaudio -n --daemonize=yes --exit-idle-time=-1 --log-target=stderr \
-    --load="$(sink qvq_a QVQ_Sink)" --load="$(sink qvq_b QVQ_Sink)" --load="$(sink qvq_c QVQ_Other)" \
-    --load="module-native-protocol-unix auth-anonymous=1" 2>"$state/pulseaudio.log"
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+qv_start_pulse "$state/pulseaudio.log" \
+    --load="$(qv_null_sink qvq_a QVQ_Sink)" --load="$(qv_null_sink qvq_b QVQ_Sink)" \
+    --load="$(qv_null_sink qvq_c QVQ_Other)"
 pactl set-default-sink qvq_c
 
 # The Wine prefix, once per state folder.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "testenv: creating Wine prefix in $WINEPREFIX" >&2
-    "$WINE" wineboot -i >/dev/null 2>&1 || true
-fi
-/usr/lib/wine/wineserver -p >/dev/null 2>&1 || true
+qv_prepare_wine_prefix testenv
 
 set +e
 "$@"

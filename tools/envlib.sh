@@ -1,0 +1,47 @@
+# Pieces of a private run environment, shared by testenv.sh and demo.sh.
+# Source this file; the functions set the variables named in their comments.
+
+# Starts an Xvfb display of our own on the first free number from 90.
+# Sets DISPLAY and QV_XVFB_PID; returns 1 when no display could be started.
+qv_start_display() {
+    QV_XVFB_PID=""
+    local d
+    for d in $(seq 90 140); do
+        if [ ! -e "/tmp/.X11-unix/X$d" ] && [ ! -e "/tmp/.X$d-lock" ]; then
+            Xvfb ":$d" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+            QV_XVFB_PID=$!
+            for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$d" ] && break; sleep 0.05; done
+            if kill -0 "$QV_XVFB_PID" 2>/dev/null; then
+                export DISPLAY=":$d"
+                return 0
+            fi
+            QV_XVFB_PID=""
+        fi
+    done
+    return 1
+}
+
+# The --load argument of a null sink NAME described DESCRIPTION. norewinds=1
+# keeps a recording of the sink's monitor intact when a stream starts.
+qv_null_sink() { echo "module-null-sink sink_name=$1 norewinds=1 sink_properties=device.description=$2"; }
+
+# Starts a private PulseAudio server under the current XDG_RUNTIME_DIR with
+# the modules given as --load arguments, logging to LOG, and waits until it answers.
+# usage: qv_start_pulse LOG --load=... [--load=...]
+qv_start_pulse() {
+    local log=$1
+    shift
+    pulseaudio -n --daemonize=yes --exit-idle-time=-1 --log-target=stderr \
+        "$@" --load="module-native-protocol-unix auth-anonymous=1" 2>"$log"
+    for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+}
+
+# Creates the Wine prefix WINEPREFIX on first use and starts its server.
+# usage: qv_prepare_wine_prefix LABEL   (LABEL starts the note printed on creation)
+qv_prepare_wine_prefix() {
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "$1: creating Wine prefix in $WINEPREFIX" >&2
+        "$WINE" wineboot -i >/dev/null 2>&1 || true
+    fi
+    /usr/lib/wine/wineserver -p >/dev/null 2>&1 || true
+}
