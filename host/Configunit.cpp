@@ -17,8 +17,11 @@ constexpr char SubFolder[] = "Plugins";
 constexpr char SongEndKey[] = "SongEndFudgeFactor";
 constexpr char PlaybackKey[] = "PlaybackFudgeFactor";
 constexpr char OutDeviceKey[] = "OutDevice";
-// A value is read up to 2047 characters.
-constexpr DWORD ValueCapacity = 2048;
+// A value is read up to 2047 characters. The platform counts the quotes
+// that Encoded may add against its buffer before it strips them, so the
+// buffer has room for them and the limit is applied here.
+constexpr DWORD ValueLimit = 2047;
+constexpr DWORD ValueCapacity = ValueLimit + 2 + 1;
 
 std::string WithDelimiter(std::string folder) {
     if (!folder.empty() && !IsPathDelimiter(folder.back()))
@@ -40,7 +43,7 @@ std::string ReadWithDefault(const std::string& file, const char* key, const char
     char value[ValueCapacity] = {};
     const DWORD length =
         GetPrivateProfileStringA(Section, key, fallback, value, ValueCapacity, file.c_str());
-    return std::string(value, length);
+    return std::string(value, length < ValueLimit ? length : ValueLimit);
 }
 
 // The key's value, or nothing when the key (or the file) is missing. The

@@ -146,6 +146,7 @@ TEST_F(PluginConfigTest, AnyTextUpToTheReadLimitComesBackAsStored) {
                                       "a=b;c[d]",
                                       "#not a comment",
                                       std::string(2047, 'x'),
+                                      " " + std::string(2045, 'x') + " ",
                                       ""};
     if (const auto device = AnsiText(L"Lautsprecher (K\u00fcche) \u00e9t\u00e9 \u00b5"))
         texts.push_back(*device);
@@ -154,14 +155,16 @@ TEST_F(PluginConfigTest, AnyTextUpToTheReadLimitComesBackAsStored) {
 
     for (const std::string& text : texts) {
         SCOPED_TRACE("text: \"" + text.substr(0, 40) + "\"");
+        // The same text with a plain last letter, within the limit.
+        const std::string other = text.size() < 2047 ? text + "1" : "1" + text.substr(1);
         {
             TPluginConfig store;
             store.StoreOutDevice(text);
-            store.StoreSongEndFudgeFactor(text + "1");
+            store.StoreSongEndFudgeFactor(other);
         }
         const TPluginConfig reread;
         EXPECT_EQ(reread.OutDevice, text);
-        EXPECT_EQ(reread.SongEndFudgeFactor, text.size() < 2047 ? text + "1" : text);
+        EXPECT_EQ(reread.SongEndFudgeFactor, other);
     }
 }
 
