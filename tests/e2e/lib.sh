@@ -1,0 +1,72 @@
+# Shared by the end-to-end tests; source it with the x86_64 build folder as $1.
+# The tests run inside tools/testenv.sh, which provides WINE, WINEPREFIX, a
+# display and the null sinks QV_SINK_A/B/C.
+set -euo pipefail
+
+[ $# -ge 1 ] || { echo "usage: $0 BUILD_X86_64_DIR" >&2; exit 2; }
+: "${WINE:?run the end-to-end tests inside tools/testenv.sh}"
+E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+BUILD=$(realpath "$1")
+PLAYER="$BUILD/tools/standin_player.exe"
+PLUGIN="$BUILD/out_qvquellspring.dll"
+WORK=$(mktemp -d "$BUILD/e2e-$(basename "$0" .sh).XXXXXX")
+RECORDER_PID=""
+
+cleanup_e2e() {
+    stop_recording
+    rm -rf "$WORK"
+}
+trap cleanup_e2e EXIT
+
+# Wine maps the unix root to drive Z:.
+winpath() { echo "Z:$1"; }
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Runs the player with the plug-in and the given arguments. Output goes to
+# $WORK/out.txt and $WORK/err.txt; the exit code to PLAYER_RC.
+run_player() {
+    echo "+ standin_player $*" >&2
+    set +e
+    "$WINE" "$PLAYER" --plugin "$(winpath "$PLUGIN")" "$@" >"$WORK/out.txt" 2>"$WORK/err.txt"
+    PLAYER_RC=$?
+    set -e
+    # The Windows runtime ends its lines with CR LF.
+    sed -i 's/\r$//' "$WORK/out.txt" "$WORK/err.txt"
+    if [ -s "$WORK/err.txt" ]; then grep -v "cannot find card" "$WORK/err.txt" >&2 || true; fi
+}
+
+# Like run_player, and fails the test unless the player exited with 0.
+play() {
+    run_player "$@"
+    [ "$PLAYER_RC" -eq 0 ] || { cat "$WORK/out.txt" >&2; fail "player exited with $PLAYER_RC"; }
+}
+
+# Checks the last run's summary line against Python expressions over its
+# fields (audio_ms, wall_ms, output_ms, written_ms, blocks).
+expect() { python3 "$E2E_DIR/summary.py" "$WORK/out.txt" "$@" || fail "summary check"; }
+
+# Fails unless the last run printed a line matching the extended regex on stdout or stderr.
+expect_line() {
+    grep -Eq -- "$1" "$WORK/out.txt" "$WORK/err.txt" || {
+        cat "$WORK/out.txt" "$WORK/err.txt" >&2
+        fail "no line matches: $1"
+    }
+}
+
+# Records what reaches SINK (e.g. $QV_SINK_A) into FILE as 16-bit stereo at
+# 44100 Hz until stop_recording; start it before run_player, stop it after.
+start_recording() {
+    parec -d "$1.monitor" --format=s16le --channels=2 --rate=44100 >"$2" &
+    RECORDER_PID=$!
+}
+stop_recording() {
+    if [ -n "$RECORDER_PID" ]; then
+        kill "$RECORDER_PID" 2>/dev/null || true
+        wait "$RECORDER_PID" 2>/dev/null || true
+        RECORDER_PID=""
+    fi
+}
