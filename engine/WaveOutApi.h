@@ -1,1 +1,44 @@
+// The engine's only door to the wave-out device: a small table of the winmm
+// calls it makes. The product binds it to winmm (WinmmWaveOut); the unit tests
+// bind a fake that answers chosen MMRESULTs and completes buffers on demand,
+// so every failure path of the engine runs without a sound card and without
+// sleeps.
+//
+// Every MMRESULT and header flag the engine or its tests name is mapped to
+// its text here, once.
 #pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <windows.h>
+#include <mmsystem.h>
+
+class TWaveOutApi {
+public:
+    virtual ~TWaveOutApi() = default;
+
+    virtual UINT GetNumDevs() = 0;
+    // deviceId is a device id (WAVE_MAPPER included) or an open HWAVEOUT.
+    virtual MMRESULT GetDevCaps(UINT_PTR deviceId, WAVEOUTCAPSA* caps) = 0;
+    virtual MMRESULT Open(HWAVEOUT* handle, UINT deviceId, const WAVEFORMATEX* format,
+                          DWORD_PTR callback, DWORD_PTR instance, DWORD flags) = 0;
+    virtual MMRESULT PrepareHeader(HWAVEOUT handle, WAVEHDR* header) = 0;
+    virtual MMRESULT UnprepareHeader(HWAVEOUT handle, WAVEHDR* header) = 0;
+    virtual MMRESULT Write(HWAVEOUT handle, WAVEHDR* header) = 0;
+    virtual MMRESULT Pause(HWAVEOUT handle) = 0;
+    virtual MMRESULT Restart(HWAVEOUT handle) = 0;
+    virtual MMRESULT Reset(HWAVEOUT handle) = 0;
+    virtual MMRESULT Close(HWAVEOUT handle) = 0;
+    virtual MMRESULT SetVolume(HWAVEOUT handle, DWORD volume) = 0;
+    virtual MMRESULT GetPlaybackRate(HWAVEOUT handle, DWORD* rate) = 0;
+    virtual MMRESULT SetPlaybackRate(HWAVEOUT handle, DWORD rate) = 0;
+};
+
+// The process-wide binding to winmm.
+TWaveOutApi& WinmmWaveOut();
+
+// "MMSYSERR_NOERROR", "WAVERR_STILLPLAYING", ...; unknown values as "MMRESULT(n)".
+std::string MmResultName(MMRESULT result);
+// "PREPARED|INQUEUE", ... for a WAVEHDR's dwFlags; "0" when none is set.
+std::string WaveHeaderFlagsName(DWORD flags);

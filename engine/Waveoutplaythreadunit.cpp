@@ -1,25 +1,893 @@
-// Placeholder until the engine lands: an engine that reports psIdle at once.
 #include "engine/Waveoutplaythreadunit.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include <process.h>
+
+#include "host/Errors.h"
+
+namespace {
+
+const char UtilWindowClass[] = "QVQuellspringWaveOutPlayUtilWindow";
+// The multimedia notifications (MM_JOY1MOVE .. MM_MCISIGNAL), which hold the
+// three wave-out ones.
+constexpr UINT WaveMessageFirst = 0x03B9;
+constexpr UINT WaveMessageLast = 0x03CA;
+constexpr int PoolGrowth = 25;
+// How long a close goes on retrying while the device says it still plays.
+// After a reset the device owes us only its notifications, so this bound is
+// never reached by a working device; it keeps a broken one from hanging the
+// player.
+constexpr DWORD CloseRetryMs = 2000;
+
+struct TNamedMessage {
+    UINT Value;
+    const char* Name;
+};
+
+constexpr TNamedMessage MessageNames[] = {
+    {WM_DESTROY, "WM_DESTROY"},
+    {MM_WOM_OPEN, "MM_WOM_OPEN"},
+    {MM_WOM_CLOSE, "MM_WOM_CLOSE"},
+    {MM_WOM_DONE, "MM_WOM_DONE"},
+    {PTM_GOIDLE, "PTM_GOIDLE"},
+    {PTM_OPEN, "PTM_OPEN"},
+    {PTM_QUEUEBUFFER, "PTM_QUEUEBUFFER"},
+    {PTM_RESTART, "PTM_RESTART"},
+    {PTM_CLOSE, "PTM_CLOSE"},
+    {PTM_UNPREPARE, "PTM_UNPREPARE"},
+    {PTM_FLUSH, "PTM_FLUSH"},
+    {PTM_SETVOLUMEPAN, "PTM_SETVOLUMEPAN"},
+    {PTM_SETVOLUME, "PTM_SETVOLUME"},
+    {PTM_SETPAN, "PTM_SETPAN"},
+    {PTM_GETRATE, "PTM_GETRATE"},
+    {PTM_SETRATE, "PTM_SETRATE"},
+    {PTM_PAUSE, "PTM_PAUSE"},
+};
+
+int64_t QpcNow() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+int64_t QpcToNs(int64_t ticks) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return ticks * 1000000000LL / frequency.QuadPart;
+}
+
+std::string ProductName(const WAVEOUTCAPSA& caps) {
+    return std::string(caps.szPname, strnlen(caps.szPname, sizeof(caps.szPname)));
+}
+
+bool ListedIgnoringCase(const std::vector<TWaveOutDevice>& list, const std::string& name) {
+    return std::any_of(list.begin(), list.end(), [&](const TWaveOutDevice& device) {
+        return lstrcmpiA(device.Name.c_str(), name.c_str()) == 0;
+    });
+}
+
+UINT_PTR CapsId(int32_t id) {
+    return id == -1 ? UINT_PTR(WAVE_MAPPER) : UINT_PTR(UINT(id));
+}
+
+WAVEHDR* RecordOf(WPARAM wParam) {
+    return reinterpret_cast<WAVEHDR*>(wParam);
+}
+
+} // namespace
+
 const char* PlayStateName(unsigned value) {
-    static const char* const names[] = {"GoAway", "Idle",  "Init", "Open", "Playing",
+    static const char* const names[] = {"GoAway", "Idle",  "Init",  "Open", "Playing",
                                         "Paused", "Close", "Reset", "Exit", "Error"};
     return value < 10 ? names[value] : "Unkown";
 }
 
-TWaveOutPlayThread::TWaveOutPlayThread(bool) { State = psIdle; }
-TWaveOutPlayThread::~TWaveOutPlayThread() = default;
-void TWaveOutPlayThread::SetPriority(int) {}
-void TWaveOutPlayThread::WaitForStateChange(int32_t) {}
-bool TWaveOutPlayThread::RequestOpen(const std::string&, int32_t, int32_t, int32_t, int32_t) {
-    return false;
+std::string EngineMessageName(UINT message) {
+    for (const TNamedMessage& entry : MessageNames)
+        if (entry.Value == message)
+            return entry.Name;
+    return "WM(" + std::to_string(message) + ")";
 }
-void TWaveOutPlayThread::QueueData(const QueueBlock&) {}
-void TWaveOutPlayThread::PostRestart() {}
-void TWaveOutPlayThread::PostClose() {}
-void TWaveOutPlayThread::PostPause() {}
-void TWaveOutPlayThread::PostVolume(int32_t) {}
-void TWaveOutPlayThread::PostPan(int32_t) {}
-int32_t TWaveOutPlayThread::GetTotalBytes() { return 0; }
-void TWaveOutPlayThread::Quit() {}
-DWORD TWaveOutPlayThread::WaitFor() { return 0; }
+
+std::vector<TWaveOutDevice> WaveOutDeviceList(TWaveOutApi& api) {
+    std::vector<TWaveOutDevice> list;
+    const int64_t count = api.GetNumDevs();
+    for (int64_t id = -1; id < count; ++id) {
+        WAVEOUTCAPSA caps{};
+        if (api.GetDevCaps(CapsId(int32_t(id)), &caps) != MMSYSERR_NOERROR)
+            continue;
+        const std::string product = ProductName(caps);
+        std::string name = product;
+        for (int suffix = 2; ListedIgnoringCase(list, name); ++suffix)
+            name = product + "(" + std::to_string(suffix) + ")";
+        list.push_back({int32_t(id), name});
+    }
+    return list;
+}
+
+int32_t DeviceNameToId(const std::string& name, TWaveOutApi& api) {
+    if (name.empty())
+        return -2;
+    for (const TWaveOutDevice& device : WaveOutDeviceList(api))
+        if (device.Name == name)
+            return device.Id;
+    return -2;
+}
+
+// ---------------------------------------------------------------------------
+// Construction, the thread and its message loop
+
+void TWaveOutPlayThread::TCriticalSectionDeleter::operator()(CRITICAL_SECTION* section) const {
+    DeleteCriticalSection(section);
+    delete section;
+}
+
+void TWaveOutPlayThread::THandleCloser::operator()(HANDLE handle) const {
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+}
+
+TWaveOutPlayThread::TWaveOutPlayThreadCSBomb::TWaveOutPlayThreadCSBomb(TWaveOutPlayThread* owner)
+    : Owner(owner) {
+    EnterCriticalSection(Owner->Lock.get());
+    if (++Owner->LockDepth == 1)
+        Owner->LockEntered.QuadPart = QpcNow();
+}
+
+TWaveOutPlayThread::TWaveOutPlayThreadCSBomb::~TWaveOutPlayThreadCSBomb() {
+    if (--Owner->LockDepth == 0) {
+        const int64_t held = QpcToNs(QpcNow() - Owner->LockEntered.QuadPart);
+        int64_t longest = Owner->Stats.LockHoldMaxNs;
+        while (held > longest && !Owner->Stats.LockHoldMaxNs.compare_exchange_weak(longest, held)) {
+        }
+    }
+    LeaveCriticalSection(Owner->Lock.get());
+}
+
+TWaveOutPlayThread::TWaveOutPlayThread(bool CreateSuspended)
+    : TWaveOutPlayThread(WinmmWaveOut(), CreateSuspended) {}
+
+TWaveOutPlayThread::TWaveOutPlayThread(TWaveOutApi& api, bool CreateSuspended) : Api(api) {
+    auto section = std::make_unique<CRITICAL_SECTION>();
+    InitializeCriticalSection(section.get());
+    Lock.reset(section.release());
+    StateEventOwner.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    StateEvent = StateEventOwner.get();
+    if (StateEvent == nullptr)
+        throw EQvError("Unable to create the output engine's state event.");
+    // Created suspended so that the thread never sees a half-built object.
+    unsigned id = 0;
+    ThreadHandle.reset(reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, &TWaveOutPlayThread::ThreadProc, this, CREATE_SUSPENDED, &id)));
+    if (ThreadHandle == nullptr)
+        throw EQvError("Unable to create the output engine thread.");
+    ThreadId = id;
+    if (!CreateSuspended)
+        Start();
+}
+
+TWaveOutPlayThread::~TWaveOutPlayThread() {
+    // The owner ends the thread first (Quit, WaitFor); an owner that did not
+    // must not leave the thread running on a freed object.
+    if (WaitForSingleObject(ThreadHandle.get(), 0) == WAIT_TIMEOUT) {
+        Quit();
+        Start();
+        WaitForSingleObject(ThreadHandle.get(), INFINITE);
+    }
+    {
+        TWaveOutPlayThreadCSBomb guard(this);
+        FreeAllBuffers();
+    }
+    SetEvent(StateEvent);
+}
+
+void TWaveOutPlayThread::Start() {
+    ResumeThread(ThreadHandle.get());
+}
+
+void TWaveOutPlayThread::SetPriority(int priority) {
+    SetThreadPriority(ThreadHandle.get(), priority);
+}
+
+int TWaveOutPlayThread::GetPriority() const {
+    return GetThreadPriority(ThreadHandle.get());
+}
+
+DWORD TWaveOutPlayThread::WaitFor() {
+    WaitForSingleObject(ThreadHandle.get(), INFINITE);
+    DWORD code = 0;
+    GetExitCodeThread(ThreadHandle.get(), &code);
+    return code;
+}
+
+unsigned __stdcall TWaveOutPlayThread::ThreadProc(void* self) {
+    auto* engine = static_cast<TWaveOutPlayThread*>(self);
+    engine->ThreadId = GetCurrentThreadId();
+    // Nothing may unwind out of a thread procedure.
+    try {
+        engine->Execute();
+    } catch (...) {
+    }
+    try {
+        engine->ShutDown();
+    } catch (...) {
+    }
+    return engine->ReturnValue;
+}
+
+void TWaveOutPlayThread::Execute() {
+    // Gives the thread its message queue before anybody can miss it: Quit
+    // marks the engine terminated before it posts, so a quit posted before
+    // this point is seen below.
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.lpszClassName = UtilWindowClass;
+    UtilWindow = CustAllocateHWnd(
+        windowClass, TWndMethod::Of<TWaveOutPlayThread, &TWaveOutPlayThread::WndProc>(*this));
+    if (UtilWindow == nullptr || Terminated())
+        return;
+    Post(PTM_GOIDLE);
+    PumpMessages();
+}
+
+void TWaveOutPlayThread::ShutDown() {
+    {
+        TWaveOutPlayThreadCSBomb guard(this);
+        SetState(psExit);
+    }
+    if (const HWAVEOUT handle = DeviceHandle; handle != nullptr) {
+        Api.Reset(handle);
+        Api.Close(handle);
+        // Late notifications for the closed handle are ignored from here on.
+        DeviceHandle = nullptr;
+        DrainWaveMessages();
+    }
+    FreePool();
+    if (IsWindow(UtilWindow))
+        DrainMessages();
+    CustDeallocateHWnd(UtilWindow);
+    UtilWindow = nullptr;
+    DrainMessages();
+    // Whatever the device, a queue or a discarded message still held.
+    TWaveOutPlayThreadCSBomb guard(this);
+    FreeAllBuffers();
+}
+
+void TWaveOutPlayThread::PumpMessages() {
+    if (!OnEngineThread())
+        return;
+    MSG message;
+    for (;;) {
+        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0) {
+            ReturnValue = DWORD(message.wParam);
+            return;
+        }
+        if (got == -1)
+            return;
+        DispatchMessageA(&message);
+    }
+}
+
+void TWaveOutPlayThread::DrainMessages() {
+    if (!OnEngineThread())
+        return;
+    bool quit = false;
+    WPARAM code = 0;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            quit = true;
+            code = message.wParam;
+            continue;
+        }
+        DispatchMessageA(&message);
+    }
+    if (quit) {
+        PostThreadMessageA(ThreadId, WM_QUIT, code, 0);
+        Terminate();
+    }
+}
+
+void TWaveOutPlayThread::DrainWaveMessages() {
+    if (!OnEngineThread())
+        return;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, WaveMessageFirst, WaveMessageLast, PM_REMOVE))
+        DispatchMessageA(&message);
+}
+
+bool TWaveOutPlayThread::OnEngineThread() const {
+    return GetCurrentThreadId() == ThreadId;
+}
+
+void TWaveOutPlayThread::SetState(TPlayState state) {
+    // psExit is final: nothing handled while the thread winds down may make
+    // the engine look alive again. psError stays until a close: a write that
+    // succeeds after one that failed must not hide the failure from the core.
+    const uint8_t current = State;
+    const bool hidesError =
+        current == psError && (state == psOpen || state == psPlaying || state == psPaused);
+    if (current != psExit && !hidesError) {
+        State = state;
+        StateRing[StateRingCount++ % StateHistorySize] = state;
+    }
+    SetEvent(StateEvent);
+}
+
+std::vector<uint8_t> TWaveOutPlayThread::StateHistory() const {
+    const uint32_t count = StateRingCount;
+    const uint32_t first = count > StateHistorySize ? count - StateHistorySize : 0;
+    std::vector<uint8_t> history;
+    for (uint32_t i = first; i < count; ++i)
+        history.push_back(StateRing[i % StateHistorySize]);
+    return history;
+}
+
+bool TWaveOutPlayThread::Post(UINT message, WPARAM wParam, LPARAM lParam) {
+    const HWND window = UtilWindow;
+    return window != nullptr && PostMessageA(window, message, wParam, lParam) != 0;
+}
+
+void TWaveOutPlayThread::Quit() {
+    try {
+        Terminate();
+        if (OnEngineThread())
+            PostQuitMessage(0);
+        else
+            PostThreadMessageA(ThreadId, WM_QUIT, 0, 0);
+    } catch (...) {
+    }
+}
+
+void TWaveOutPlayThread::WaitForStateChange(int32_t ms) {
+    if (!Terminated())
+        WaitForSingleObject(StateEvent, DWORD(std::max<int32_t>(ms, 0)));
+    ResetEvent(StateEvent);
+}
+
+void TWaveOutPlayThread::WndProc(TMessage& message) {
+    const WPARAM w = message.WParam;
+    switch (message.Msg) {
+    case WM_DESTROY:
+        Quit();
+        break;
+    case MM_WOM_OPEN:
+        OnWaveOpen(reinterpret_cast<HWAVEOUT>(w));
+        return;
+    case MM_WOM_CLOSE:
+        OnWaveClose();
+        return;
+    case MM_WOM_DONE:
+        OnWaveDone(reinterpret_cast<HWAVEOUT>(w), reinterpret_cast<WAVEHDR*>(message.LParam));
+        return;
+    case PTM_GOIDLE:
+        OnGoIdle();
+        return;
+    case PTM_OPEN:
+        OnOpen();
+        return;
+    case PTM_QUEUEBUFFER:
+        OnQueueBuffer(RecordOf(w));
+        return;
+    case PTM_RESTART:
+        OnRestart();
+        return;
+    case PTM_CLOSE:
+        OnClose();
+        return;
+    case PTM_UNPREPARE:
+        OnUnprepare(RecordOf(w));
+        return;
+    case PTM_FLUSH:
+        FlushQueue();
+        return;
+    case PTM_SETVOLUMEPAN:
+        SetVolumeValue(int32_t(w));
+        Pan = int32_t(message.LParam);
+        ApplyVolume();
+        return;
+    case PTM_SETVOLUME:
+        SetVolumeValue(int32_t(w));
+        ApplyVolume();
+        return;
+    case PTM_SETPAN:
+        Pan = int32_t(message.LParam);
+        ApplyVolume();
+        return;
+    case PTM_GETRATE:
+        message.Result = OnGetRate();
+        return;
+    case PTM_SETRATE:
+        message.Result = OnSetRate(DWORD(w));
+        return;
+    case PTM_PAUSE:
+        OnPause();
+        return;
+    default:
+        break;
+    }
+    message.Result = DefWindowProcA(UtilWindow, message.Msg, w, message.LParam);
+}
+
+// ---------------------------------------------------------------------------
+// Operations for other threads
+
+bool TWaveOutPlayThread::RequestOpen(const std::string& name, int32_t sampleRate, int32_t channels,
+                                     int32_t bitsPerSample, int32_t blockBytes) {
+    if (DeviceHandle != nullptr)
+        return false;
+    {
+        TWaveOutPlayThreadCSBomb guard(this);
+        if (name == DeviceName && sampleRate == SampleRate && channels == Channels &&
+            bitsPerSample == BitsPerSample && uint32_t(blockBytes) == BlockBytes)
+            return true;
+        DeviceName = name;
+        SampleRate = sampleRate;
+        Channels = channels;
+        BitsPerSample = bitsPerSample;
+        BlockBytes = uint32_t(blockBytes);
+        SetState(psInit);
+    }
+    Post(PTM_OPEN);
+    return true;
+}
+
+void TWaveOutPlayThread::PostRestart() {
+    if (DeviceHandle != nullptr)
+        Post(PTM_RESTART);
+}
+
+void TWaveOutPlayThread::PostClose() {
+    Post(PTM_CLOSE);
+}
+void TWaveOutPlayThread::PostPause() {
+    Post(PTM_PAUSE);
+}
+void TWaveOutPlayThread::PostVolume(int32_t volume) {
+    Post(PTM_SETVOLUME, WPARAM(volume));
+}
+void TWaveOutPlayThread::PostPan(int32_t pan) {
+    Post(PTM_SETPAN, 0, LPARAM(pan));
+}
+
+int32_t TWaveOutPlayThread::GetTotalBytes() {
+    TWaveOutPlayThreadCSBomb guard(this);
+    return ToWriteBytes + InQueueBytes;
+}
+
+int32_t TWaveOutPlayThread::DeviceNameToId(const std::string& name) {
+    return ::DeviceNameToId(name, Api);
+}
+
+std::string TWaveOutPlayThread::GetDeviceName() {
+    TWaveOutPlayThreadCSBomb guard(this);
+    return DeviceName;
+}
+
+WAVEFORMATEX TWaveOutPlayThread::GetWaveFormat() {
+    TWaveOutPlayThreadCSBomb guard(this);
+    return WaveFormat;
+}
+
+size_t TWaveOutPlayThread::LiveBuffers() {
+    TWaveOutPlayThreadCSBomb guard(this);
+    return Buffers.size();
+}
+
+void TWaveOutPlayThread::QueueData(const QueueBlock& block) {
+    if (block.Data == nullptr || DeviceHandle == nullptr)
+        return;
+    if (block.SampleRate != SampleRate || block.Channels != Channels ||
+        block.BitsPerSample != BitsPerSample)
+        return;
+    const auto* data = static_cast<const std::byte*>(block.Data);
+    uint32_t remaining = block.ByteCount;
+    while (remaining > 0) {
+        TWaveOutPlayThreadCSBomb guard(this);
+        // A close on the engine thread may have ended the pool between two
+        // pieces; the rest of the block has nowhere to go.
+        const uint32_t size = BuffSize;
+        if (size == 0 || DeviceHandle == nullptr)
+            return;
+        const uint32_t piece = std::min(size, remaining);
+        if (UnusedCount < 1)
+            GrowPool(PoolGrowth);
+        if (UnusedCount > 0) {
+            WAVEHDR* const header = UnusedList.back();
+            UnusedList.pop_back();
+            UnusedCount = int32_t(UnusedList.size());
+            std::memcpy(header->lpData, data, piece);
+            header->dwBufferLength = piece;
+            if (!Post(PTM_QUEUEBUFFER, reinterpret_cast<WPARAM>(header))) {
+                UnusedList.push_back(header);
+                UnusedCount = int32_t(UnusedList.size());
+            }
+        }
+        data += piece;
+        remaining -= piece;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Buffers
+
+WAVEHDR* TWaveOutPlayThread::AllocateBuffer() {
+    // The header and its bytes in one block: one allocation per buffer.
+    auto block = std::make_unique<std::byte[]>(sizeof(WAVEHDR) + BuffSize);
+    auto* header = reinterpret_cast<WAVEHDR*>(block.get());
+    header->lpData = reinterpret_cast<LPSTR>(block.get() + sizeof(WAVEHDR));
+    Buffers.emplace(header, std::move(block));
+    ++Stats.BuffersAllocated;
+    return header;
+}
+
+void TWaveOutPlayThread::FreeBuffer(WAVEHDR* header) {
+    TWaveOutPlayThreadCSBomb guard(this);
+    if (Buffers.erase(header) != 0)
+        ++Stats.BuffersFreed;
+}
+
+bool TWaveOutPlayThread::OwnsBuffer(WAVEHDR* header) {
+    TWaveOutPlayThreadCSBomb guard(this);
+    return header != nullptr && Buffers.count(header) != 0;
+}
+
+void TWaveOutPlayThread::GrowPool(int count) {
+    if (BuffSize == 0)
+        return;
+    TWaveOutPlayThreadCSBomb guard(this);
+    for (int i = 0; i < count; ++i) {
+        UnusedList.push_back(AllocateBuffer());
+        UnusedCount = int32_t(UnusedList.size());
+    }
+}
+
+void TWaveOutPlayThread::FreePool() {
+    TWaveOutPlayThreadCSBomb guard(this);
+    while (!UnusedList.empty()) {
+        WAVEHDR* const header = UnusedList.front();
+        UnusedList.erase(UnusedList.begin());
+        UnusedCount = int32_t(UnusedList.size());
+        FreeBuffer(header);
+    }
+}
+
+void TWaveOutPlayThread::FreeAllBuffers() {
+    UnusedList.clear();
+    InQueueList.clear();
+    ToWriteQueue.clear();
+    UnusedCount = 0;
+    InQueueCount = 0;
+    ToWriteCount = 0;
+    InQueueBytes = 0;
+    ToWriteBytes = 0;
+    Stats.BuffersFreed += uint32_t(Buffers.size());
+    Buffers.clear();
+}
+
+// After the device has been reset and closed it holds none of our buffers,
+// whether or not their notifications came through.
+void TWaveOutPlayThread::ReleaseInQueue() {
+    TWaveOutPlayThreadCSBomb guard(this);
+    while (!InQueueList.empty()) {
+        FreeBuffer(InQueueList.back());
+        InQueueList.pop_back();
+    }
+    InQueueCount = 0;
+    InQueueBytes = 0;
+}
+
+void TWaveOutPlayThread::SizeBuffers() {
+    const uint32_t align = BlockAlign;
+    BlockBytes = BlockBytes - BlockBytes % align;
+    if (BlockBytes > 0) {
+        BuffSize = BlockBytes.load();
+        return;
+    }
+    const int64_t bytesPerSecond = int64_t(SampleRate) * BitsPerSample * Channels / 8;
+    BuffSize = uint32_t(std::clamp<int64_t>(bytesPerSecond / 2, 0, INT32_MAX));
+}
+
+void TWaveOutPlayThread::OnQueueBuffer(WAVEHDR* header) {
+    if (!OwnsBuffer(header))
+        return;
+    {
+        TWaveOutPlayThreadCSBomb guard(this);
+        const HWAVEOUT handle = DeviceHandle;
+        if (handle != nullptr && Api.PrepareHeader(handle, header) == MMSYSERR_NOERROR) {
+            ToWriteQueue.push_back(header);
+            ToWriteCount = int32_t(ToWriteQueue.size());
+            ToWriteBytes += int32_t(header->dwBufferLength);
+            return;
+        }
+    }
+    Post(PTM_UNPREPARE, reinterpret_cast<WPARAM>(header));
+    SetState(psError);
+}
+
+void TWaveOutPlayThread::WriteQueued() {
+    if (DeviceHandle == nullptr)
+        return;
+    const uint8_t state = State;
+    const bool canWrite = state == psOpen || state == psPlaying || state == psPaused;
+    if (!canWrite || ToWriteCount == 0) {
+        if (State == psPlaying && InQueueCount == 0) {
+            ++Stats.DryRuns;
+            SetState(psOpen);
+        }
+        return;
+    }
+    while (ToWriteCount > 0) {
+        TWaveOutPlayThreadCSBomb guard(this);
+        WAVEHDR* const header = ToWriteQueue.front();
+        ToWriteQueue.pop_front();
+        ToWriteCount = int32_t(ToWriteQueue.size());
+        ToWriteBytes -= int32_t(header->dwBufferLength);
+        const MMRESULT result = Api.Write(DeviceHandle, header);
+        if (result == MMSYSERR_NOERROR) {
+            InQueueList.push_back(header);
+            InQueueCount = int32_t(InQueueList.size());
+            InQueueBytes += int32_t(header->dwBufferLength);
+            if (State != psPaused)
+                SetState(psPlaying);
+        } else if (result == WAVERR_UNPREPARED) {
+            Post(PTM_QUEUEBUFFER, reinterpret_cast<WPARAM>(header));
+        } else {
+            Post(PTM_UNPREPARE, reinterpret_cast<WPARAM>(header));
+            SetState(psError);
+        }
+    }
+}
+
+void TWaveOutPlayThread::OnWaveDone(HWAVEOUT handle, WAVEHDR* header) {
+    if (handle == nullptr || handle != DeviceHandle)
+        return;
+    {
+        TWaveOutPlayThreadCSBomb guard(this);
+        const auto found = std::find(InQueueList.begin(), InQueueList.end(), header);
+        if (found == InQueueList.end())
+            return;
+        InQueueList.erase(found);
+        InQueueCount = int32_t(InQueueList.size());
+        InQueueBytes -= int32_t(header->dwBufferLength);
+        Post(PTM_UNPREPARE, reinterpret_cast<WPARAM>(header));
+    }
+    WriteQueued();
+}
+
+void TWaveOutPlayThread::OnUnprepare(WAVEHDR* header) {
+    if (!OwnsBuffer(header))
+        return;
+    if (DeviceHandle == nullptr) {
+        FreeBuffer(header);
+        return;
+    }
+    TWaveOutPlayThreadCSBomb guard(this);
+    const MMRESULT result = Api.UnprepareHeader(DeviceHandle, header);
+    if (result == WAVERR_STILLPLAYING) {
+        // The device still owns the header, flags included; its MM_WOM_DONE
+        // brings it back.
+        InQueueList.push_back(header);
+        InQueueCount = int32_t(InQueueList.size());
+        InQueueBytes += int32_t(header->dwBufferLength);
+        return;
+    }
+    header->dwFlags = 0;
+    UnusedList.push_back(header);
+    UnusedCount = int32_t(UnusedList.size());
+    if (result != MMSYSERR_NOERROR)
+        SetState(psError);
+}
+
+void TWaveOutPlayThread::FlushQueue() {
+    while (ToWriteCount > 0) {
+        WAVEHDR* header = nullptr;
+        {
+            TWaveOutPlayThreadCSBomb guard(this);
+            if (ToWriteQueue.empty())
+                return;
+            header = ToWriteQueue.front();
+            ToWriteQueue.pop_front();
+            ToWriteCount = int32_t(ToWriteQueue.size());
+            ToWriteBytes -= int32_t(header->dwBufferLength);
+        }
+        OnUnprepare(header);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Device, volume, pan and rate
+
+void TWaveOutPlayThread::OnOpen() {
+    if (DeviceHandle != nullptr)
+        return; // one device at a time; a second open would orphan the first
+    const int32_t id = DeviceNameToId(GetDeviceName());
+    WAVEOUTCAPSA caps{};
+    if (id == -2 || Api.GetDevCaps(CapsId(id), &caps) != MMSYSERR_NOERROR ||
+        Channels > int32_t(caps.wChannels)) {
+        SetState(psError);
+        return;
+    }
+    BlockAlign = uint32_t(std::max<int32_t>(Channels * (BitsPerSample / 8), 0));
+    if (BlockAlign == 0) {
+        // No whole frame can be sized (under 8 bits, or no channel).
+        SetState(psError);
+        return;
+    }
+    {
+        TWaveOutPlayThreadCSBomb guard(this);
+        WaveFormat = {};
+        WaveFormat.wFormatTag = WAVE_FORMAT_PCM;
+        WaveFormat.nChannels = WORD(Channels);
+        WaveFormat.nSamplesPerSec = DWORD(SampleRate);
+        WaveFormat.nAvgBytesPerSec = DWORD(SampleRate) * BlockAlign;
+        WaveFormat.nBlockAlign = WORD(BlockAlign);
+        WaveFormat.wBitsPerSample = WORD(BitsPerSample);
+        HWAVEOUT handle = nullptr;
+        const MMRESULT result =
+            Api.Open(&handle, UINT(id), &WaveFormat, reinterpret_cast<DWORD_PTR>(HWND(UtilWindow)),
+                     0, CALLBACK_WINDOW);
+        SizeBuffers();
+        if (result != MMSYSERR_NOERROR) {
+            SetState(psError);
+            return;
+        }
+        DeviceHandle = handle;
+        GrowPool(PoolGrowth);
+    }
+    ApplyVolume();
+}
+
+void TWaveOutPlayThread::OnWaveOpen(HWAVEOUT handle) {
+    // Only an open in progress becomes psOpen; a close that overtook the
+    // notification has already moved on.
+    TWaveOutPlayThreadCSBomb guard(this);
+    if (handle != nullptr && handle == DeviceHandle && State == psInit)
+        SetState(psOpen);
+}
+
+void TWaveOutPlayThread::OnRestart() {
+    const HWAVEOUT handle = DeviceHandle;
+    if (handle == nullptr)
+        return;
+    if (State != psPaused) {
+        WriteQueued();
+        return;
+    }
+    const MMRESULT result = Api.Restart(handle);
+    if (result != MMSYSERR_NOERROR && result != MMSYSERR_NOTSUPPORTED) {
+        SetState(psError);
+        return;
+    }
+    WriteQueued();
+    SetState(psPlaying);
+}
+
+void TWaveOutPlayThread::OnPause() {
+    const HWAVEOUT handle = DeviceHandle;
+    if (handle == nullptr || State != psPlaying)
+        return;
+    TWaveOutPlayThreadCSBomb guard(this);
+    const MMRESULT result = Api.Pause(handle);
+    if (result == MMSYSERR_NOERROR)
+        SetState(psPaused);
+    else if (result != MMSYSERR_NOTSUPPORTED)
+        SetState(psError);
+}
+
+void TWaveOutPlayThread::OnClose() {
+    const HWAVEOUT handle = DeviceHandle;
+    // CloseInProgress: this handler dispatches messages, among them maybe
+    // another PTM_CLOSE, while the device is still open.
+    if (handle != nullptr && !CloseInProgress && State != psReset) {
+        CloseInProgress = true;
+        SetState(psReset);
+        Api.Reset(handle);
+        FlushQueue();
+        const DWORD started = GetTickCount();
+        MMRESULT result;
+        do {
+            DrainWaveMessages();
+            DrainMessages();
+            result = Api.Close(handle);
+            if (result == WAVERR_STILLPLAYING)
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        } while (result == WAVERR_STILLPLAYING && GetTickCount() - started < CloseRetryMs);
+        DeviceHandle = nullptr;
+        ReleaseInQueue();
+        FreePool();
+        {
+            TWaveOutPlayThreadCSBomb guard(this);
+            SampleRate = 0;
+            Channels = 0;
+            BitsPerSample = 0;
+            DeviceName.clear();
+            BlockBytes = 0;
+            BuffSize = 0;
+        }
+        CloseInProgress = false;
+    }
+    Post(PTM_GOIDLE);
+}
+
+void TWaveOutPlayThread::OnWaveClose() {
+    ReplyMessage(0);
+    FreePool();
+    TWaveOutPlayThreadCSBomb guard(this);
+    if (State == psReset)
+        SetState(psClose);
+}
+
+void TWaveOutPlayThread::OnGoIdle() {
+    if (CloseInProgress)
+        return; // the close in progress posts its own when done
+    if (DeviceHandle != nullptr) {
+        // An open overtook the close that posted this: close properly rather
+        // than forget an open device.
+        OnClose();
+        return;
+    }
+    FlushQueue();
+    ReleaseInQueue();
+    TWaveOutPlayThreadCSBomb guard(this);
+    DeviceName.clear();
+    SampleRate = 0;
+    BitsPerSample = 0;
+    Channels = 0;
+    BuffSize = 0;
+    BlockBytes = 0;
+    InQueueBytes = 0;
+    SetState(psIdle);
+}
+
+void TWaveOutPlayThread::SetVolumeValue(int32_t volume) {
+    if (volume > -333 && volume < 333)
+        Volume = volume;
+}
+
+void TWaveOutPlayThread::ApplyVolume() {
+    const HWAVEOUT handle = DeviceHandle;
+    if (handle == nullptr)
+        return;
+    WAVEOUTCAPSA caps{};
+    if (Api.GetDevCaps(reinterpret_cast<UINT_PTR>(handle), &caps) != MMSYSERR_NOERROR ||
+        (caps.dwSupport & WAVECAPS_VOLUME) == 0)
+        return;
+    const bool separate = (caps.dwSupport & WAVECAPS_LRVOLUME) != 0;
+    // Volumes the host may send above 255 or below 0 mean full and silent:
+    // the device scale ends there.
+    const float vol = static_cast<float>(std::clamp<int32_t>(Volume, 0, 255)) / 255.0f;
+    Pan = std::clamp<int32_t>(Pan, -127, 127);
+    const float p = static_cast<float>(Pan) / 127.0f;
+    float left = vol;
+    float right = vol;
+    if (p > 0 && separate)
+        left = static_cast<float>((1.0f - p) * vol);
+    if (p < 0 && separate)
+        right = static_cast<float>((1.0f + p) * vol);
+    // Rounded to single precision before truncation, also on the x87: for
+    // 0..255 this gives exactly volume * 257.
+    const auto leftWord = uint16_t(int32_t(static_cast<float>(left * 65535.0f)));
+    const auto rightWord = uint16_t(int32_t(static_cast<float>(right * 65535.0f)));
+    Api.SetVolume(handle, DWORD(leftWord) | (DWORD(rightWord) << 16));
+}
+
+LRESULT TWaveOutPlayThread::OnGetRate() {
+    const HWAVEOUT handle = DeviceHandle;
+    DWORD rate = 0;
+    if (handle == nullptr || Api.GetPlaybackRate(handle, &rate) != MMSYSERR_NOERROR)
+        return NormalPlaybackRate;
+    return rate;
+}
+
+LRESULT TWaveOutPlayThread::OnSetRate(DWORD rate) {
+    const HWAVEOUT handle = DeviceHandle;
+    if (handle == nullptr || Api.SetPlaybackRate(handle, rate) != MMSYSERR_NOERROR)
+        return NormalPlaybackRate;
+    return rate;
+}

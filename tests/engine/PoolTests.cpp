@@ -1,0 +1,235 @@
+// The buffer pool: sizing, splitting, the way into and out of the device, and
+// what each failing device call does to a buffer.
+#include "tests/engine/EngineTestSupport.h"
+
+namespace {
+
+class BufferPool : public EngineTest {};
+
+TEST_F(BufferPool, BufferSizeFollowsTheOpenRequestInWholeFrames) {
+    const struct {
+        uint32_t BlockBytes;
+        uint32_t BuffSize;
+    } cases[] = {{2304, 2304}, {2305, 2304}, {3, 88200}, {0, 88200}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.BlockBytes);
+        OpenDevice(c.BlockBytes);
+        EXPECT_EQ(Engine->BuffSize, c.BuffSize);
+        EXPECT_EQ(Engine->BlockAlign, 4u);
+        EXPECT_EQ(Engine->UnusedCount, 25);
+        Engine->PostClose();
+        ASSERT_TRUE(WaitForState(*Engine, psIdle));
+        EXPECT_EQ(Engine->BuffSize, 0u);
+        EXPECT_EQ(Engine->UnusedCount, 0);
+    }
+    const WAVEFORMATEX format = Fake.LastFormat();
+    EXPECT_EQ(format.wFormatTag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(format.nChannels, 2);
+    EXPECT_EQ(format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(format.nAvgBytesPerSec, 176400u);
+    EXPECT_EQ(format.nBlockAlign, 4);
+    EXPECT_EQ(format.wBitsPerSample, 16);
+}
+
+TEST_F(BufferPool, BlocksAreSplitIntoBuffersOfBuffSize) {
+    OpenDevice();
+    Queue(Pattern(TestBlock, 1));
+    ASSERT_TRUE(WaitToWrite(1));
+    Queue(Pattern(2 * TestBlock + 1, 2));
+    ASSERT_TRUE(WaitToWrite(4));
+    EXPECT_EQ(Engine->ToWriteBytes, int32_t(3 * TestBlock + 1));
+    EXPECT_EQ(Engine->GetTotalBytes(), int32_t(3 * TestBlock + 1));
+    EXPECT_EQ(Engine->UnusedCount, 21);
+}
+
+TEST_F(BufferPool, BlocksInAnotherFormatOrWithoutDataAreDropped) {
+    OpenDevice();
+    const std::vector<char> data = Pattern(TestBlock, 1);
+    Engine->QueueData({48000, TestChannels, TestBits, TestBlock, data.data()});
+    Engine->QueueData({TestRate, 1, TestBits, TestBlock, data.data()});
+    Engine->QueueData({TestRate, TestChannels, 8, TestBlock, data.data()});
+    Engine->QueueData({TestRate, TestChannels, TestBits, TestBlock, nullptr});
+    Queue(data); // the one that counts, and a barrier for the ones before
+    ASSERT_TRUE(WaitToWrite(1));
+    EXPECT_EQ(Engine->GetTotalBytes(), int32_t(TestBlock));
+}
+
+TEST_F(BufferPool, TheTwentySixthBufferGrowsThePoolByTwentyFive) {
+    OpenDevice();
+    Queue(Pattern(25 * TestBlock, 1));
+    EXPECT_EQ(Engine->UnusedCount, 0);
+    Queue(Pattern(TestBlock, 2));
+    EXPECT_EQ(Engine->UnusedCount, 24);
+    EXPECT_EQ(Engine->Stats.BuffersAllocated, 50u);
+    ASSERT_TRUE(WaitToWrite(26));
+}
+
+TEST_F(BufferPool, PlayedBytesEqualQueuedBytesAndBuffersAreReused) {
+    OpenDevice();
+    const std::vector<char> first = StartPlaying(8, 1);
+    EXPECT_EQ(Engine->InQueueCount, 8);
+    EXPECT_EQ(Engine->InQueueBytes, int32_t(8 * TestBlock));
+    // More while playing: written as soon as the device finishes a buffer.
+    const std::vector<char> second = Pattern(4 * TestBlock, 2);
+    Queue(second);
+    ASSERT_TRUE(WaitToWrite(4));
+    ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Until([&] { return Fake.InDevice() == 11; }));
+    while (Fake.CompleteOne()) {
+    }
+    ASSERT_TRUE(Until([&] { return Engine->InQueueCount == 0 && Engine->UnusedCount == 25; }));
+    // Ran dry: back to psOpen, nothing allocated beyond the first pool.
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_EQ(Engine->Stats.DryRuns, 1u);
+    EXPECT_EQ(Engine->Stats.BuffersAllocated, 25u);
+    std::vector<char> expected = first;
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(Fake.Played(), expected);
+    EXPECT_EQ(Engine->GetTotalBytes(), 0);
+}
+
+TEST_F(BufferPool, WriteAnsweringUnpreparedIsPreparedAgainAndWrittenBehindTheOthers) {
+    OpenDevice();
+    const std::vector<char> data = Pattern(3 * TestBlock, 1);
+    Queue(data);
+    ASSERT_TRUE(WaitToWrite(3));
+    Fake.Fail(TFakeCall::Write, WAVERR_UNPREPARED);
+    Engine->PostRestart();
+    ASSERT_TRUE(Until([&] { return Fake.InDevice() == 2 && Engine->ToWriteCount == 1; }));
+    EXPECT_EQ(Fake.Calls(TFakeCall::Prepare), 4);
+    EXPECT_EQ(StateOf(*Engine), "Playing");
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(Until([&] { return Fake.InDevice() > 0; }));
+        ASSERT_TRUE(Fake.CompleteOne());
+    }
+    const std::vector<char> played = Fake.Played();
+    ASSERT_EQ(played.size(), data.size());
+    // Buffers 2 and 3, then buffer 1.
+    EXPECT_TRUE(
+        std::equal(played.begin(), played.begin() + 2 * TestBlock, data.begin() + TestBlock));
+    EXPECT_TRUE(std::equal(played.begin() + 2 * TestBlock, played.end(), data.begin()));
+}
+
+// Each failing call of the buffer path sets psError and gives the buffer back.
+struct BufferFailure {
+    TFakeCall Call;
+    MMRESULT Result;
+};
+void PrintTo(const BufferFailure& failure, std::ostream* out) {
+    *out << FakeCallName(failure.Call) << " answering " << MmResultName(failure.Result);
+}
+
+class BufferFailures : public EngineTest, public testing::WithParamInterface<BufferFailure> {};
+
+TEST_P(BufferFailures, SetErrorAndReturnTheBufferToThePool) {
+    const BufferFailure failure = GetParam();
+    OpenDevice();
+    if (failure.Call == TFakeCall::Prepare)
+        Fake.Fail(failure.Call, failure.Result);
+    Queue(Pattern(2 * TestBlock, 1));
+    if (failure.Call == TFakeCall::Prepare) {
+        ASSERT_TRUE(WaitForState(*Engine, psError));
+        ASSERT_TRUE(Until([&] { return Engine->UnusedCount == 24 && Engine->ToWriteCount == 1; }));
+    } else {
+        ASSERT_TRUE(WaitToWrite(2));
+        Fake.Fail(failure.Call, failure.Result);
+        Engine->PostRestart();
+        if (failure.Call == TFakeCall::Unprepare) {
+            ASSERT_TRUE(Until([&] { return Fake.InDevice() == 2; }));
+            ASSERT_TRUE(Fake.CompleteOne());
+        }
+        ASSERT_TRUE(WaitForState(*Engine, psError));
+        ASSERT_TRUE(Until([&] { return Engine->UnusedCount == 24 && Engine->InQueueCount == 1; }));
+    }
+    // The core answers psError with a close, which ends in psIdle with nothing held.
+    Engine->PostClose();
+    ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    EXPECT_EQ(Engine->UnusedCount, 0);
+    EXPECT_EQ(Engine->ToWriteCount, 0);
+    EXPECT_EQ(Engine->InQueueCount, 0);
+    EXPECT_EQ(Engine->LiveBuffers(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachCall, BufferFailures,
+                         testing::Values(BufferFailure{TFakeCall::Prepare, MMSYSERR_NOMEM},
+                                         BufferFailure{TFakeCall::Write, MMSYSERR_ERROR},
+                                         BufferFailure{TFakeCall::Write, MMSYSERR_INVALHANDLE},
+                                         BufferFailure{TFakeCall::Unprepare, MMSYSERR_ERROR}),
+                         [](const testing::TestParamInfo<BufferFailure>& info) {
+                             return std::string(FakeCallName(info.param.Call)) + "_" +
+                                    MmResultName(info.param.Result);
+                         });
+
+TEST_F(BufferPool, UnprepareAnsweringStillPlayingKeepsTheBufferInTheDevice) {
+    OpenDevice();
+    StartPlaying(2);
+    Fake.Fail(TFakeCall::Unprepare, WAVERR_STILLPLAYING);
+    ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Until([&] { return Fake.Calls(TFakeCall::Unprepare) == 1; }));
+    ASSERT_TRUE(Until([&] { return Engine->InQueueCount == 2; }));
+    EXPECT_EQ(Engine->UnusedCount, 23);
+    EXPECT_EQ(StateOf(*Engine), "Playing");
+    // The device's own later notification brings it back.
+    Fake.RepeatLastDone();
+    ASSERT_TRUE(Until([&] { return Engine->InQueueCount == 1 && Engine->UnusedCount == 24; }));
+    ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Until([&] { return Engine->InQueueCount == 0 && Engine->UnusedCount == 25; }));
+}
+
+TEST_F(BufferPool, FlushReturnsEverythingQueuedButNothingInTheDevice) {
+    OpenDevice();
+    StartPlaying(2);
+    Queue(Pattern(3 * TestBlock, 2));
+    ASSERT_TRUE(WaitToWrite(3));
+    PostMessageA(Engine->UtilWindow, PTM_FLUSH, 0, 0);
+    ASSERT_TRUE(Until([&] { return Engine->ToWriteCount == 0 && Engine->UnusedCount == 23; }));
+    EXPECT_EQ(Engine->ToWriteBytes, 0);
+    EXPECT_EQ(Engine->InQueueCount, 2);
+}
+
+TEST_F(BufferPool, CloseWithBuffersInTheDeviceAndQueuedLeavesNothing) {
+    OpenDevice();
+    StartPlaying(6);
+    Queue(Pattern(30 * TestBlock, 2)); // grows the pool
+    ASSERT_TRUE(WaitToWrite(30));
+    Engine->PostClose();
+    ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    EXPECT_TRUE(InOrder(StateNames(*Engine), {"Playing", "Reset", "Close", "Idle"}));
+    EXPECT_EQ(Engine->UnusedCount, 0);
+    EXPECT_EQ(Engine->ToWriteCount, 0);
+    EXPECT_EQ(Engine->InQueueCount, 0);
+    EXPECT_EQ(Engine->ToWriteBytes, 0);
+    EXPECT_EQ(Engine->InQueueBytes, 0);
+    EXPECT_EQ(Engine->BuffSize, 0u);
+    EXPECT_EQ(Engine->LiveBuffers(), 0u);
+    EXPECT_FALSE(Fake.IsOpen());
+}
+
+TEST_F(BufferPool, ABufferQueuedAfterTheDeviceClosedIsFreedAndReportsError) {
+    OpenDevice();
+    // A block that comes in while the device closes: its buffer is handled
+    // after the close, with no device to prepare it for.
+    const std::vector<char> data = Pattern(TestBlock, 1);
+    Fake.OnCall(TFakeCall::Close, [&] { Queue(data); });
+    Engine->PostClose();
+    ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    EXPECT_TRUE(InOrder(StateNames(*Engine), {"Reset", "Error", "Idle"}));
+    EXPECT_TRUE(Until([&] { return Engine->LiveBuffers() == 0; }));
+}
+
+TEST_F(BufferPool, ACloseWhileAnotherThreadSplitsBlocksNeverHangsOrLeaks) {
+    OpenDevice(64);
+    const std::vector<char> big = Pattern(64 * 2000, 3);
+    for (int round = 0; round < 20; ++round) {
+        Engine->PostClose();
+        Queue(big); // races with the close on the engine thread
+        ASSERT_TRUE(WaitForState(*Engine, psIdle));
+        ASSERT_TRUE(Engine->RequestOpen("Speakers", TestRate, TestChannels, TestBits, 64));
+        ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    }
+    Engine->PostClose();
+    ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    EXPECT_TRUE(Until([&] { return Engine->LiveBuffers() == 0; }));
+}
+
+} // namespace
