@@ -39,6 +39,17 @@ run_player() {
     if [ -s "$WORK/err.txt" ]; then grep -v "cannot find card" "$WORK/err.txt" >&2 || true; fi
 }
 
+# Writes the built-in tune as a WAV file: write_tune PATH [--tone S --bits B ...].
+# Like every Wine start here, its output goes to files: helper processes that
+# Wine starts on first use inherit the descriptors and outlive the test, and
+# CTest would wait for them on its pipe.
+write_tune() {
+    local path=$1
+    shift
+    "$WINE" "$PLAYER" --write-wav "$(winpath "$path")" "$@" >"$WORK/tool.txt" 2>&1 ||
+        { cat "$WORK/tool.txt" >&2; fail "--write-wav $path $*"; }
+}
+
 # Like run_player, and fails the test unless the player exited with 0.
 play() {
     run_player "$@"
