@@ -44,4 +44,8 @@ qv_prepare_wine_prefix() {
         "$WINE" wineboot -i >/dev/null 2>&1 || true
     fi
     /usr/lib/wine/wineserver -p >/dev/null 2>&1 || true
+    # Start the prefix's services now: started by the first program of a
+    # command, they would inherit its output pipes and outlive it, and CTest
+    # waits for every holder of a test's output, so that test timed out.
+    "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
 }
