@@ -67,6 +67,10 @@ TEST_F(LinkedLibrarySession, FirstInitMakesThePluginsFolderAndQuitWritesTheIniti
     Init();
     EXPECT_TRUE(FolderExists(Base() + "Plugins"));
     EXPECT_EQ(PluginConfig->IniFileName, Proper());
+    EXPECT_EQ(PluginConfig->SongEndFudgeFactor, "0.0");
+    EXPECT_EQ(PluginConfig->PlaybackFudgeFactor, "0.0");
+    EXPECT_EQ(PluginConfig->OutDevice, "");
+    EXPECT_FALSE(PathExists(Proper())) << "nothing is written before a change or Quit";
     EXPECT_EQ(qv::Clock.PluginDir, Base() + "Plugins\\");
     Module->Quit();
     EXPECT_EQ(WinAmpAPIMan, nullptr);
@@ -76,11 +80,15 @@ TEST_F(LinkedLibrarySession, FirstInitMakesThePluginsFolderAndQuitWritesTheIniti
 
 TEST_F(LinkedLibrarySession, OlderFileIsReadDeletedAndMovedAtInit) {
     WriteWholeFile(Older(), "[Quellspring]\r\nSongEndFudgeFactor=0.25\r\nOutDevice=\r\n");
+    // Keys already in the new file are overwritten, everything else stays.
+    ASSERT_TRUE(CreateFolderPath(Base() + "Plugins"));
+    WriteWholeFile(Proper(), "[Other]\r\nKeep=1\r\n[Quellspring]\r\nOutDevice=Old\r\n");
     Init();
     EXPECT_DOUBLE_EQ(qv::Clock.SongEndFudgeFactor, 0.25);
+    EXPECT_EQ(PluginConfig->IniFileName, Proper());
     EXPECT_FALSE(PathExists(Older()));
-    EXPECT_EQ(FileLines(Proper()), (TLines{"[Quellspring]", "SongEndFudgeFactor=0.25",
-                                           "PlaybackFudgeFactor=0.0", "OutDevice="}));
+    EXPECT_EQ(FileLines(Proper()), (TLines{"[Other]", "Keep=1", "[Quellspring]", "OutDevice=",
+                                           "SongEndFudgeFactor=0.25", "PlaybackFudgeFactor=0.0"}));
 }
 
 TEST_F(LinkedLibrarySession, AChangedValueIsWrittenAtOnceAndReadByTheNextInit) {

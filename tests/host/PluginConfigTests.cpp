@@ -16,9 +16,6 @@ namespace {
 
 using TLines = std::vector<std::string>;
 
-const TLines InitialFile = {"[Quellspring]", "SongEndFudgeFactor=0.0", "PlaybackFudgeFactor=0.0",
-                            "OutDevice="};
-
 // A text in the system's ANSI code page with characters beyond ASCII, or
 // nothing when the code page cannot hold them.
 std::optional<std::string> AnsiText(const wchar_t* text) {
@@ -54,34 +51,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(PluginConfigTest, FirstUseMakesThePluginsFolderAndSavesInitialValuesAtDestruction) {
-    auto store = std::make_unique<TPluginConfig>();
-    EXPECT_TRUE(FolderExists(Base() + "Plugins"));
-    EXPECT_EQ(store->IniFileName, Proper());
-    EXPECT_EQ(store->SongEndFudgeFactor, "0.0");
-    EXPECT_EQ(store->PlaybackFudgeFactor, "0.0");
-    EXPECT_EQ(store->OutDevice, "");
-    EXPECT_FALSE(PathExists(Proper())) << "nothing is written before a change or the end";
-
-    store.reset();
-    EXPECT_EQ(FileLines(Proper()), InitialFile);
-}
-
-TEST_F(PluginConfigTest, OlderFileIsReadDeletedAndItsValuesMovedIntoPlugins) {
-    WriteWholeFile(Older(), "[Quellspring]\r\nPlaybackFudgeFactor=0.5\r\n");
-    ASSERT_TRUE(CreateFolderPath(Base() + "Plugins"));
-    WriteWholeFile(Proper(), "[Other]\r\nKeep=1\r\n[Quellspring]\r\nPlaybackFudgeFactor=9\r\n");
-
-    const TPluginConfig store;
-
-    EXPECT_EQ(store.PlaybackFudgeFactor, "0.5");
-    EXPECT_EQ(store.IniFileName, Proper());
-    EXPECT_FALSE(PathExists(Older()));
-    const TLines lines = FileLines(Proper());
-    EXPECT_EQ(lines, (TLines{"[Other]", "Keep=1", "[Quellspring]", "PlaybackFudgeFactor=0.5",
-                             "SongEndFudgeFactor=0.0", "OutDevice="}));
-}
 
 TEST_F(PluginConfigTest, OlderFileStaysInUseWhenThePluginsFileCannotBeWritten) {
     WriteWholeFile(Older(), "[Quellspring]\r\nOutDevice=Speakers\r\n");
@@ -182,24 +151,6 @@ TEST_F(PluginConfigTest, RefusedSaveRaisesWithThePathAndTheDestructorSwallowsIt)
     EXPECT_THROW(store->Save(), EQvError);
     store.reset(); // must not throw
     EXPECT_FALSE(PathExists(unwritable));
-}
-
-TEST_F(PluginConfigTest, UninstallDeletesTheFileAndNothingRecreatesIt) {
-    auto store = std::make_unique<TPluginConfig>();
-    store->StoreOutDevice("Speakers");
-    ASSERT_TRUE(PathExists(Proper()));
-
-    store->Uninstall();
-    EXPECT_FALSE(PathExists(Proper()));
-    EXPECT_EQ(store->IniFileName, "");
-
-    store->StoreOutDevice("Other");
-    EXPECT_EQ(store->OutDevice, "Other");
-    store->Load();
-    EXPECT_EQ(store->OutDevice, "Other");
-    store->Uninstall(); // a second time finds no file and is no failure
-    store.reset();
-    EXPECT_FALSE(PathExists(Proper()));
 }
 
 TEST(PluginConfigWithoutHost, TellsAndWorksOnTheCurrentFolder) {
