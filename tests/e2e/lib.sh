@@ -68,16 +68,40 @@ expect_line() {
     }
 }
 
-# Records what reaches SINK (e.g. $QV_SINK_A) into FILE as 16-bit stereo at
-# 44100 Hz until stop_recording; start it before run_player, stop it after.
+# Records what reaches each null sink into $WORK/<sink>.raw as 16-bit stereo
+# at 44100 Hz, until stop_recording; start it before run_player, stop it after.
+# Waits until every recorder is connected, so the first sample is caught.
+record_sinks() {
+    local sink
+    for sink in "$QV_SINK_A" "$QV_SINK_B" "$QV_SINK_C"; do
+        parec -d "$sink.monitor" --format=s16le --channels=2 --rate=44100 --latency-msec=20 \
+            >"$WORK/$sink.raw" 2>/dev/null &
+        RECORDER_PID="$RECORDER_PID $!"
+    done
+    for _ in $(seq 200); do
+        [ "$(pactl list short source-outputs | wc -l)" -ge 3 ] && return 0
+        sleep 0.05
+    done
+    fail "the recorders did not connect"
+}
+# Records one SINK into FILE (see record_sinks).
 start_recording() {
     parec -d "$1.monitor" --format=s16le --channels=2 --rate=44100 >"$2" &
-    RECORDER_PID=$!
+    RECORDER_PID="$RECORDER_PID $!"
 }
 stop_recording() {
     if [ -n "$RECORDER_PID" ]; then
-        kill "$RECORDER_PID" 2>/dev/null || true
-        wait "$RECORDER_PID" 2>/dev/null || true
+        # The monitor lags the device a little: let the last samples arrive.
+        sleep 0.3
+        kill $RECORDER_PID 2>/dev/null || true
+        wait $RECORDER_PID 2>/dev/null || true
         RECORDER_PID=""
     fi
+}
+
+# sound_check MODE SINK ARGS...: checks what SINK recorded (see sound_check.py).
+sound_check() {
+    local mode=$1 sink=$2
+    shift 2
+    python3 "$E2E_DIR/sound_check.py" "$mode" "$WORK/$sink.raw" "$@" || fail "$mode check of $sink"
 }

@@ -27,6 +27,14 @@ std::int64_t PlaybackClock::ElapsedMs() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
 }
 
+double PlaybackClock::ElapsedMsPrecise() const {
+    const auto start = startTicks_.load();
+    if (start == NotStarted)
+        return 0.0;
+    const Clock::duration elapsed = Clock::now().time_since_epoch() - Clock::duration(start);
+    return std::chrono::duration<double, std::milli>(elapsed).count();
+}
+
 int BlockFramesFor(const PcmFormat& format, int wantedFrames) {
     return std::max(1, std::min(wantedFrames, MaxBlockBytes / format.BytesPerFrame()));
 }
@@ -93,8 +101,13 @@ bool Decoder::PlayTrack(const PcmAudio& track, bool last) {
         frame += count;
     }
     result_.stopped = control_.stopRequested;
-    playbackContinues_ = !last && !result_.stopped;
+    // Playing out: the last track ends like any other, so the plug-in keeps
+    // playing what it holds until Quit.
+    const bool playOut = last && settings_.playOutMs > 0;
+    playbackContinues_ = (!last || playOut) && !result_.stopped;
     output_.Close();
+    if (playOut && !result_.stopped)
+        Sleep(static_cast<DWORD>(settings_.playOutMs));
     return !result_.stopped;
 }
 
@@ -130,6 +143,8 @@ void Decoder::WriteBlock(const char* data, int frames, const PcmFormat& format) 
     if (bytes == 0)
         return;
     output_.Write(block_.data(), bytes);
+    if (settings_.logWrites)
+        result_.writes.push_back({result_.audioMs, clock_.ElapsedMsPrecise()});
     result_.wallMs = clock_.ElapsedMs();
     result_.outputMs = output_.GetOutputTime();
     result_.writtenMs = output_.GetWrittenTime();

@@ -34,6 +34,7 @@ public:
     void StartOnce();
     bool Started() const { return startTicks_.load() != NotStarted; }
     std::int64_t ElapsedMs() const;
+    double ElapsedMsPrecise() const;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -52,6 +53,15 @@ struct DecoderSettings {
     int blockFrames = 576;
     bool pollCanWrite = true;
     int pollSleepMs = 10;
+    int playOutMs = 0;
+    bool logWrites = false;
+};
+
+// One Write as the player saw it: audio handed before it, and when it returned
+// (both in ms, the return time on the wall clock from the first Open).
+struct WriteRecord {
+    double audioBeforeMs;
+    double returnMs;
 };
 
 // What the run did, read by the main thread once the decoding thread ended.
@@ -64,6 +74,7 @@ struct PlaybackResult {
     int tracksPlayed = 0;
     bool stopped = false;
     std::string error;
+    std::vector<WriteRecord> writes; // with DecoderSettings::logWrites
 };
 
 // Frames per block: the wanted count, cut so that a block stays within MaxBlockBytes.

@@ -82,6 +82,10 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
                           const std::string& v) { o.tuneFormat.channels = ParseInt(n, v); }},
         {"--bits", [](PlayerOptions& o, const std::string& n,
                       const std::string& v) { o.tuneFormat.bitsPerSample = ParseInt(n, v); }},
+        {"--play-out", [](PlayerOptions& o, const std::string& n,
+                          const std::string& v) { o.playOutMs = ParseNonNegative(n, v); }},
+        {"--write-log",
+         [](PlayerOptions& o, const std::string&, const std::string& v) { o.writeLogPath = v; }},
         {"--write-wav",
          [](PlayerOptions& o, const std::string&, const std::string& v) { o.writeWavPath = v; }},
     };
@@ -162,6 +166,9 @@ const char* UsageText() {
            "  --player-windows       answer request 260 with equalizer and playlist windows\n"
            "  --trace-requests       print every player request on stderr\n"
            "  --quiet                no progress lines\n"
+           "  --play-out MS          end the last track as a track change (playback goes\n"
+           "                         on) and let the plug-in play out for MS before Quit\n"
+           "  --write-log PATH       log each Write: audio ms before it and its return time\n"
            "  --write-wav PATH       write the tune (--tone, --rate, --channels, --bits) as a\n"
            "                         WAV file and exit\n"
            "Times (MS) are wall-clock milliseconds from the first Open.\n"

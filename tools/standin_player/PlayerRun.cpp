@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 
 #include "tools/standin_player/Console.h"
 #include "tools/standin_player/Decoder.h"
@@ -65,6 +66,8 @@ DecoderSettings SettingsFor(const PlayerOptions& options) {
     settings.blockFrames = options.blockFrames;
     settings.pollCanWrite = options.pollCanWrite;
     settings.pollSleepMs = options.pollSleepMs;
+    settings.playOutMs = options.playOutMs;
+    settings.logWrites = !options.writeLogPath.empty();
     return settings;
 }
 
@@ -96,6 +99,28 @@ PlaybackResult Play(const PlayerOptions& options, const std::vector<PcmAudio>& t
     }
     console.Finish();
     return decoder.Result();
+}
+
+void WriteLog(const std::string& path, const std::vector<WriteRecord>& writes) {
+    if (path.empty())
+        return;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "w"),
+                                                               std::fclose);
+    if (!file)
+        throw std::runtime_error("cannot write " + path);
+    for (const WriteRecord& write : writes)
+        std::fprintf(file.get(), "%.3f %.3f\n", write.audioBeforeMs, write.returnMs);
+}
+
+// CPU time of the whole process (every thread, the plug-in's included).
+long long ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return -1;
+    const auto units = [](const FILETIME& time) {
+        return (static_cast<long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return (units(kernel) + units(user)) / 10000;
 }
 
 void PrintSummary(const PlaybackResult& result) {
@@ -140,6 +165,8 @@ int RunPlayer(const PlayerOptions& options, const std::vector<PcmAudio>& tracks)
         console.Note("removal requested: " + removal);
     if (!result.error.empty())
         std::fprintf(stderr, "standin_player: %s\n", result.error.c_str());
+    WriteLog(options.writeLogPath, result.writes);
+    console.Note("process: cpu_ms=" + std::to_string(ProcessCpuMs()));
     PrintSummary(result);
     return result.error.empty() ? 0 : 1;
 }
