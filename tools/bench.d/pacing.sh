@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Plays five minutes (QV_BENCH_SECONDS) through the stand-in player into a null
+# sink and prints how well Write kept time and what reached the device.
+# usage: pacing.sh BUILD_X86_64_DIR (inside tools/testenv.sh)
+set -euo pipefail
+build=$(realpath "$1")
+here=$(dirname "$(realpath "$0")")
+seconds=${QV_BENCH_SECONDS:-300}
+work=$(mktemp -d "$build/bench-pacing.XXXXXX")
+recorder=""
+trap '[ -n "$recorder" ] && kill $recorder 2>/dev/null; [ -n "${QV_BENCH_KEEP:-}" ] && cp -r "$work" "$QV_BENCH_KEEP"; rm -rf "$work"' EXIT
+
+python3 "$here/pacing_figures.py" make "$work/ref.wav" "$seconds"
+parec -d "$QV_SINK_A.monitor" --format=s16le --channels=2 --rate=44100 --latency-msec=20 \
+    >"$work/record.raw" 2>/dev/null &
+recorder=$!
+for _ in $(seq 200); do [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break; sleep 0.05; done
+
+"$WINE" "$build/tools/standin_player.exe" --plugin "Z:$build/out_qvquellspring.dll" \
+    --device "$QV_DEVICE_SAME" --no-poll --quiet --play-out 1500 --write-log "Z:$work/writes.txt" \
+    "Z:$work/ref.wav" >"$work/out.txt" 2>"$work/err.txt" || { cat "$work/out.txt" "$work/err.txt"; exit 1; }
+sleep 0.3 # the monitor lags the device a little
+kill "$recorder"; wait "$recorder" 2>/dev/null || true; recorder=""
+sed -i 's/\r$//' "$work/out.txt"
+python3 "$here/pacing_figures.py" figures "$work/ref.wav" "$work/record.raw" "$work/writes.txt" \
+    "$work/out.txt"

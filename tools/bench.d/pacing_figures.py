@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""The pacing benchmark's two halves.
+
+  pacing_figures.py make REF.wav SECONDS
+      writes a 1 kHz sine, 16-bit stereo at 44100 Hz, that never holds two
+      silent frames in a row, so that any longer silence in a record is a gap
+  pacing_figures.py figures REF.wav RECORD.raw WRITES.txt PLAYER_OUTPUT.txt
+      prints the figures as "bench: NAME VALUE UNIT"
+"""
+import math
+import re
+import struct
+import sys
+
+RATE, FRAME, BLOCK = 44100, 4, 576
+SILENT = b"\0" * FRAME
+
+
+def make(path, seconds):
+    cycle = bytearray()  # 441 frames hold ten whole periods
+    for i in range(441):
+        value = int(round(0.5 * 32767 * math.sin(2 * math.pi * 1000 * i / RATE)))
+        cycle += struct.pack("<hh", value, value)
+    frames = int(seconds * RATE)
+    data = bytes(cycle) * (frames // 441) + bytes(cycle[: (frames % 441) * FRAME])
+    header = b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVE"
+    header += b"fmt " + struct.pack("<IHHIIHH", 16, 1, 2, RATE, RATE * FRAME, FRAME, 16)
+    header += b"data" + struct.pack("<I", len(data))
+    with open(path, "wb") as out:
+        out.write(header)
+        out.write(data)
+
+
+def sound_frames(data):
+    count, runs, current, started = 0, 0, 0, False
+    view = memoryview(data)
+    for i in range(0, len(data) - len(data) % FRAME, FRAME):
+        if view[i:i + FRAME] == SILENT:
+            current += 1
+            continue
+        if started and current > 1:
+            runs += 1
+        started, current, count = True, 0, count + 1
+    return count, runs
+
+
+def percentile(values, share):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(share * len(ordered)))] if ordered else float("nan")
+
+
+def figures(ref, record, writes, output):
+    ref_frames = (len(open(ref, "rb").read()) - 44) // FRAME
+    heard, underruns = sound_frames(open(record, "rb").read())
+    log = [tuple(map(float, line.split())) for line in open(writes) if line.strip()]
+    start = log[0][1]
+    late = [ret - (start + before) for before, ret in log[1:]]
+    text = open(output, encoding="latin-1").read()
+    summary = dict(re.findall(r"(\w+)=(-?\d+)", text.strip().splitlines()[-1]))
+    cpu = int(re.search(r"process: cpu_ms=(-?\d+)", text).group(1))
+    audio_s = int(summary["audio_ms"]) / 1000.0
+    print(f"bench: pacing_drift_ms {int(summary['output_ms']) - int(summary['wall_ms'])} ms")
+    print(f"bench: write_late_p50_ms {percentile(late, 0.50):.2f} ms")
+    print(f"bench: write_late_p99_ms {percentile(late, 0.99):.2f} ms")
+    print(f"bench: underruns {underruns} count")
+    print(f"bench: blocks_dropped {(ref_frames - heard) / BLOCK:.1f} blocks")
+    print(f"bench: cpu_ms_per_audio_s {cpu / audio_s:.2f} ms")
+
+
+if sys.argv[1] == "make":
+    make(sys.argv[2], float(sys.argv[3]))
+else:
+    figures(*sys.argv[2:6])
