@@ -143,6 +143,11 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
         return player::OpenResult;
     SetDeviceInUse(GetWantedDevice());
     Clock.ReopenRequested = 0;
+    // An idle engine has nothing to close. Closing it anyway would leave its
+    // go-idle message queued behind Open's return, where it could overtake the
+    // open request of the next block and orphan the device just opened.
+    if (engine->State == psIdle)
+        return player::OpenResult;
     engine->PostClose();
     WaitForEngineIdle(*engine);
     return player::OpenResult;

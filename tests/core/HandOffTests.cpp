@@ -1,0 +1,185 @@
+// The hand-off drives the engine by its state: open on the first block,
+// pre-buffer 0.45 s, play, and close on a change of format or device. The
+// engine runs for real here, on the fake wave-out device.
+#include "CoreTestSupport.h"
+#include "core/MainUnit.h"
+#include "core/PlaybackClock.h"
+#include "core/SampleHandOff.h"
+#include "engine/Waveoutplaythreadunit.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tests/engine/FakeWaveOut.h"
+
+using namespace qv;
+
+namespace {
+
+constexpr int32_t Block = 2304; // 576 frames of 16-bit stereo
+// Exactly 0.45 s at 44100 Hz, 16-bit stereo.
+constexpr int32_t PreBufferBytes = 79380;
+
+class HandOffTest : public qvtest::CoreTest {
+protected:
+    HandOffTest() : Fake({{"Fake Mapper"}, {"Speakers"}, {"Speakers"}}) {}
+
+    void SetUp() override {
+        CoreTest::SetUp();
+        Engine = std::make_unique<TWaveOutPlayThread>(Fake);
+        ASSERT_TRUE(WaitForState(*Engine, psIdle));
+        WaveOutPlayThread = Engine.get();
+        SetOutDevice("Speakers");
+        Open(44100, 2, 16, 0, 0);
+    }
+    void TearDown() override {
+        WaveOutPlayThread = nullptr;
+        Engine->Quit();
+        Engine->WaitFor();
+        EXPECT_EQ(Engine->LiveBuffers(), 0u);
+        Engine.reset();
+        CoreTest::TearDown();
+    }
+
+    void Hand(int32_t bytes, int32_t rate = 44100, int32_t channels = 2, int32_t bits = 16) {
+        const std::vector<char> data = Pattern(static_cast<size_t>(bytes), ++Seed);
+        HandOff(data.data(), bytes, bits, channels, rate);
+    }
+    // Hands blocks over until the engine has the device open.
+    void OpenWith(int32_t bytes) {
+        Hand(bytes);
+        ASSERT_TRUE(WaitForState(*Engine, psOpen)) << StateOf(*Engine);
+    }
+    bool Holds(int32_t bytes) {
+        return Fake.WaitFor([&] { return Engine->GetTotalBytes() == bytes; });
+    }
+
+    TFakeWaveOut Fake;
+    std::unique_ptr<TWaveOutPlayThread> Engine;
+    unsigned Seed = 0;
+};
+
+TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsDropped) {
+    const double before = SystemNow();
+    OpenWith(Block);
+    EXPECT_EQ(Fake.LastOpenId(), 0u) << "the list's \"Speakers\" is device 0";
+    const WAVEFORMATEX format = Fake.LastFormat();
+    EXPECT_EQ(format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(format.nChannels, 2);
+    EXPECT_EQ(format.wBitsPerSample, 16);
+    EXPECT_EQ(Engine->BuffSize, static_cast<uint32_t>(Block)) << "buffers take the block's size";
+    EXPECT_EQ(Engine->GetTotalBytes(), 0) << "the opening block is not played";
+    EXPECT_EQ(Clock.FramesScheduled, 576);
+    const double ahead = (Clock.NextDue - before) * SecondsPerDay;
+    EXPECT_GE(ahead, 576 / 44100.0 - 0.002);
+    EXPECT_EQ(GetDeviceInUse(), "Speakers");
+}
+
+TEST_F(HandOffTest, PlayingStartsOnceMoreThanThePreBufferIsHeld) {
+    OpenWith(PreBufferBytes);
+    Hand(PreBufferBytes);
+    ASSERT_TRUE(Holds(PreBufferBytes));
+    // Exactly 0.45 s held: the single-precision 0.449999988 stays below the
+    // threshold, so this block is queued without a restart.
+    EXPECT_LT(static_cast<double>(HeldSeconds(PreBufferBytes, 4, 44100)), PreBufferSeconds);
+    Hand(PreBufferBytes);
+    ASSERT_TRUE(Holds(2 * PreBufferBytes));
+    EXPECT_EQ(Fake.Calls(TFakeCall::Write), 0);
+    EXPECT_EQ(StateOf(*Engine), "Open");
+
+    Hand(PreBufferBytes); // 0.9 s held: restart, then queue
+    ASSERT_TRUE(WaitForState(*Engine, psPlaying));
+    // The two held blocks went to the device; the third waits for the next
+    // buffer the device hands back.
+    ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 2 && Engine->ToWriteCount == 1; }));
+    ASSERT_TRUE(Fake.CompleteOne());
+    EXPECT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 2 && Engine->ToWriteCount == 0; }));
+}
+
+TEST_F(HandOffTest, AFormatChangeClosesTheDeviceAndTheNextIdleBlockReopensIt) {
+    OpenWith(Block);
+    Hand(Block);
+    ASSERT_TRUE(Holds(Block));
+    Clock.ReopenRequested = 1;
+    Hand(Block, 48000);
+    EXPECT_EQ(Clock.ReopenRequested, 0);
+    ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    EXPECT_FALSE(Fake.IsOpen());
+
+    Hand(Block, 48000); // found idle: opens at the new rate, dropped
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_EQ(Fake.LastFormat().nSamplesPerSec, 48000u);
+    EXPECT_EQ(Engine->GetTotalBytes(), 0);
+    Hand(Block, 48000);
+    EXPECT_TRUE(Holds(Block));
+}
+
+TEST_F(HandOffTest, ANewDeviceNameMovesPlaybackToThatDevice) {
+    OpenWith(Block);
+    SetOutDevice("Speakers(2)");
+    Hand(Block); // closes
+    ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    Hand(Block); // opens the second "Speakers"
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_EQ(Fake.LastOpenId(), 1u);
+    EXPECT_EQ(Engine->GetDeviceName(), "Speakers(2)");
+    EXPECT_EQ(GetDeviceInUse(), "Speakers(2)");
+}
+
+TEST_F(HandOffTest, AFailedOpenIsClosedAndRetriedByLaterBlocks) {
+    Fake.Fail(TFakeCall::Open, MMSYSERR_ALLOCATED);
+    Hand(Block);
+    ASSERT_TRUE(WaitForState(*Engine, psError));
+    Hand(Block); // psError: close
+    ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    Hand(Block); // idle again: a new attempt, which the device now allows
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_EQ(Fake.Calls(TFakeCall::Open), 2);
+}
+
+TEST_F(HandOffTest, WithoutADeviceTheScheduleRunsAndNothingOpens) {
+    SetOutDevice("");
+    for (int i = 0; i < 5; ++i)
+        Hand(Block);
+    EXPECT_EQ(Clock.FramesScheduled, 5 * 576);
+    EXPECT_EQ(StateOf(*Engine), "Idle");
+    EXPECT_EQ(Fake.Calls(TFakeCall::Open), 0);
+}
+
+TEST_F(HandOffTest, OpenKeepsADeviceOfTheSameFormatAndClosesAnyOther) {
+    OpenWith(Block);
+    EXPECT_EQ(Open(44100, 2, 16, 0, 0), 0x10000);
+    EXPECT_EQ(StateOf(*Engine), "Open") << "same format: the device and its audio stay";
+    EXPECT_EQ(Open(44100, 1, 16, 0, 0), 0x10000);
+    EXPECT_EQ(StateOf(*Engine), "Idle") << "Open returns once the engine is idle";
+    EXPECT_FALSE(Fake.IsOpen());
+}
+
+TEST_F(HandOffTest, PauseHoldsTheDeviceAndTheNextBlocksResumeIt) {
+    OpenWith(PreBufferBytes);
+    Hand(PreBufferBytes);
+    ASSERT_TRUE(Holds(PreBufferBytes));
+    Hand(PreBufferBytes);
+    ASSERT_TRUE(Holds(2 * PreBufferBytes));
+    Hand(PreBufferBytes);
+    ASSERT_TRUE(WaitForState(*Engine, psPlaying));
+
+    Pause(1);
+    ASSERT_TRUE(WaitForState(*Engine, psPaused));
+    EXPECT_EQ(Clock.NextDue, 0.0);
+    Pause(0);
+    EXPECT_EQ(StateOf(*Engine), "Paused") << "unpausing sends nothing by itself";
+    Hand(Block); // the device still holds more than 0.45 s: resume
+    ASSERT_TRUE(WaitForState(*Engine, psPlaying));
+    EXPECT_EQ(Fake.Calls(TFakeCall::Restart), 1);
+}
+
+TEST_F(HandOffTest, VolumeAndPanReachTheDevice) {
+    OpenWith(Block);
+    SetVolume(128);
+    SetPan(-64);
+    ASSERT_TRUE(Fake.WaitFor([&] { return Engine->Pan == -64 && Fake.Volumes().size() >= 3; }));
+    EXPECT_EQ(Engine->Volume, 128);
+    const DWORD word = Fake.Volumes().back();
+    EXPECT_EQ(LOWORD(word), 0x8080);
+    EXPECT_EQ(HIWORD(word), 16318);
+}
+
+} // namespace
