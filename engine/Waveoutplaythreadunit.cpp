@@ -178,7 +178,7 @@ TWaveOutPlayThread::~TWaveOutPlayThread() {
     }
     {
         TWaveOutPlayThreadCSBomb guard(this);
-        FreeAllBuffers();
+        FreeAllBuffers(false);
     }
     SetEvent(StateEvent);
 }
@@ -252,9 +252,11 @@ void TWaveOutPlayThread::ShutDown() {
     CustDeallocateHWnd(UtilWindow);
     UtilWindow = nullptr;
     DrainMessages();
-    // Whatever the device, a queue or a discarded message still held.
+    // Whatever the device, a queue or a discarded message still held; not a
+    // buffer that QueueData is filling on another thread right now (it comes
+    // back through ReturnUnused, or goes with the engine).
     TWaveOutPlayThreadCSBomb guard(this);
-    FreeAllBuffers();
+    FreeAllBuffers(true);
 }
 
 void TWaveOutPlayThread::PumpMessages() {
@@ -314,7 +316,8 @@ void TWaveOutPlayThread::SetState(TPlayState state) {
         current == psError && (state == psOpen || state == psPlaying || state == psPaused);
     if (current != psExit && !hidesError) {
         State = state;
-        StateRing[StateRingCount++ % StateHistorySize] = state;
+        if (state != current)
+            StateRing[StateRingCount++ % StateHistorySize] = state;
     }
     SetEvent(StateEvent);
 }
@@ -488,29 +491,51 @@ void TWaveOutPlayThread::QueueData(const QueueBlock& block) {
     const auto* data = static_cast<const std::byte*>(block.Data);
     uint32_t remaining = block.ByteCount;
     while (remaining > 0) {
-        TWaveOutPlayThreadCSBomb guard(this);
-        // A close on the engine thread may have ended the pool between two
-        // pieces; the rest of the block has nowhere to go.
-        const uint32_t size = BuffSize;
-        if (size == 0 || DeviceHandle == nullptr)
-            return;
-        const uint32_t piece = std::min(size, remaining);
-        if (UnusedCount < 1)
-            GrowPool(PoolGrowth);
-        if (UnusedCount > 0) {
-            WAVEHDR* const header = UnusedList.back();
-            UnusedList.pop_back();
-            UnusedCount = int32_t(UnusedList.size());
+        uint32_t piece = 0;
+        WAVEHDR* const header = TakeUnused(remaining, piece);
+        if (piece == 0)
+            return; // closed meanwhile: the rest of the block has nowhere to go
+        // The buffer being filled belongs to this thread alone: the copy and
+        // the post need no lock, so the engine thread never waits for them.
+        if (header != nullptr) {
             std::memcpy(header->lpData, data, piece);
             header->dwBufferLength = piece;
-            if (!Post(PTM_QUEUEBUFFER, reinterpret_cast<WPARAM>(header))) {
-                UnusedList.push_back(header);
-                UnusedCount = int32_t(UnusedList.size());
-            }
+            if (!Post(PTM_QUEUEBUFFER, reinterpret_cast<WPARAM>(header)))
+                ReturnUnused(header);
         }
         data += piece;
         remaining -= piece;
     }
+}
+
+WAVEHDR* TWaveOutPlayThread::TakeUnused(uint32_t wanted, uint32_t& piece) {
+    TWaveOutPlayThreadCSBomb guard(this);
+    // A close on the engine thread may have ended the pool between two pieces.
+    const uint32_t size = BuffSize;
+    piece = 0;
+    if (size == 0 || DeviceHandle == nullptr)
+        return nullptr;
+    piece = std::min(size, wanted);
+    if (UnusedCount < 1)
+        GrowPool(PoolGrowth);
+    if (UnusedList.empty())
+        return nullptr;
+    WAVEHDR* const header = UnusedList.back();
+    UnusedList.pop_back();
+    UnusedCount = int32_t(UnusedList.size());
+    Buffers.at(header).Filling = true;
+    return header;
+}
+
+void TWaveOutPlayThread::ReturnUnused(WAVEHDR* header) {
+    TWaveOutPlayThreadCSBomb guard(this);
+    Buffers.at(header).Filling = false;
+    if (State == psExit) {
+        FreeBuffer(header); // the pool is gone already
+        return;
+    }
+    UnusedList.push_back(header);
+    UnusedCount = int32_t(UnusedList.size());
 }
 
 // ---------------------------------------------------------------------------
@@ -521,7 +546,7 @@ WAVEHDR* TWaveOutPlayThread::AllocateBuffer() {
     auto block = std::make_unique<std::byte[]>(sizeof(WAVEHDR) + BuffSize);
     auto* header = reinterpret_cast<WAVEHDR*>(block.get());
     header->lpData = reinterpret_cast<LPSTR>(block.get() + sizeof(WAVEHDR));
-    Buffers.emplace(header, std::move(block));
+    Buffers.emplace(header, TBufferBlock{std::move(block), false});
     ++Stats.BuffersAllocated;
     return header;
 }
@@ -535,6 +560,15 @@ void TWaveOutPlayThread::FreeBuffer(WAVEHDR* header) {
 bool TWaveOutPlayThread::OwnsBuffer(WAVEHDR* header) {
     TWaveOutPlayThreadCSBomb guard(this);
     return header != nullptr && Buffers.count(header) != 0;
+}
+
+bool TWaveOutPlayThread::ReceiveBuffer(WAVEHDR* header) {
+    TWaveOutPlayThreadCSBomb guard(this);
+    const auto found = header != nullptr ? Buffers.find(header) : Buffers.end();
+    if (found == Buffers.end())
+        return false;
+    found->second.Filling = false;
+    return true;
 }
 
 void TWaveOutPlayThread::GrowPool(int count) {
@@ -557,7 +591,7 @@ void TWaveOutPlayThread::FreePool() {
     }
 }
 
-void TWaveOutPlayThread::FreeAllBuffers() {
+void TWaveOutPlayThread::FreeAllBuffers(bool keepFilling) {
     UnusedList.clear();
     InQueueList.clear();
     ToWriteQueue.clear();
@@ -566,8 +600,14 @@ void TWaveOutPlayThread::FreeAllBuffers() {
     ToWriteCount = 0;
     InQueueBytes = 0;
     ToWriteBytes = 0;
-    Stats.BuffersFreed += uint32_t(Buffers.size());
-    Buffers.clear();
+    for (auto entry = Buffers.begin(); entry != Buffers.end();) {
+        if (keepFilling && entry->second.Filling) {
+            ++entry;
+            continue;
+        }
+        entry = Buffers.erase(entry);
+        ++Stats.BuffersFreed;
+    }
 }
 
 // After the device has been reset and closed it holds none of our buffers,
@@ -594,17 +634,15 @@ void TWaveOutPlayThread::SizeBuffers() {
 }
 
 void TWaveOutPlayThread::OnQueueBuffer(WAVEHDR* header) {
-    if (!OwnsBuffer(header))
+    if (!ReceiveBuffer(header))
         return;
-    {
+    const HWAVEOUT handle = DeviceHandle;
+    if (handle != nullptr && Api.PrepareHeader(handle, header) == MMSYSERR_NOERROR) {
         TWaveOutPlayThreadCSBomb guard(this);
-        const HWAVEOUT handle = DeviceHandle;
-        if (handle != nullptr && Api.PrepareHeader(handle, header) == MMSYSERR_NOERROR) {
-            ToWriteQueue.push_back(header);
-            ToWriteCount = int32_t(ToWriteQueue.size());
-            ToWriteBytes += int32_t(header->dwBufferLength);
-            return;
-        }
+        ToWriteQueue.push_back(header);
+        ToWriteCount = int32_t(ToWriteQueue.size());
+        ToWriteBytes += int32_t(header->dwBufferLength);
+        return;
     }
     Post(PTM_UNPREPARE, reinterpret_cast<WPARAM>(header));
     SetState(psError);
@@ -622,13 +660,20 @@ void TWaveOutPlayThread::WriteQueued() {
         }
         return;
     }
+    // Only this thread takes from ToWriteQueue, so the front stays put while
+    // the device call runs without the lock; the buffer then moves from one
+    // list to the other in one step, and GetTotalBytes never misses it.
     while (ToWriteCount > 0) {
+        WAVEHDR* header = nullptr;
+        {
+            TWaveOutPlayThreadCSBomb guard(this);
+            header = ToWriteQueue.front();
+        }
+        const MMRESULT result = Api.Write(DeviceHandle, header);
         TWaveOutPlayThreadCSBomb guard(this);
-        WAVEHDR* const header = ToWriteQueue.front();
         ToWriteQueue.pop_front();
         ToWriteCount = int32_t(ToWriteQueue.size());
         ToWriteBytes -= int32_t(header->dwBufferLength);
-        const MMRESULT result = Api.Write(DeviceHandle, header);
         if (result == MMSYSERR_NOERROR) {
             InQueueList.push_back(header);
             InQueueCount = int32_t(InQueueList.size());
@@ -667,8 +712,8 @@ void TWaveOutPlayThread::OnUnprepare(WAVEHDR* header) {
         FreeBuffer(header);
         return;
     }
-    TWaveOutPlayThreadCSBomb guard(this);
     const MMRESULT result = Api.UnprepareHeader(DeviceHandle, header);
+    TWaveOutPlayThreadCSBomb guard(this);
     if (result == WAVERR_STILLPLAYING) {
         // The device still owns the header, flags included; its MM_WOM_DONE
         // brings it back.
@@ -728,18 +773,19 @@ void TWaveOutPlayThread::OnOpen() {
         WaveFormat.nAvgBytesPerSec = DWORD(SampleRate) * BlockAlign;
         WaveFormat.nBlockAlign = WORD(BlockAlign);
         WaveFormat.wBitsPerSample = WORD(BitsPerSample);
-        HWAVEOUT handle = nullptr;
-        const MMRESULT result =
-            Api.Open(&handle, UINT(id), &WaveFormat, reinterpret_cast<DWORD_PTR>(HWND(UtilWindow)),
-                     0, CALLBACK_WINDOW);
-        SizeBuffers();
-        if (result != MMSYSERR_NOERROR) {
-            SetState(psError);
-            return;
-        }
-        DeviceHandle = handle;
-        GrowPool(PoolGrowth);
     }
+    const WAVEFORMATEX format = GetWaveFormat();
+    HWAVEOUT handle = nullptr;
+    const MMRESULT result =
+        Api.Open(&handle, UINT(id), &format, reinterpret_cast<DWORD_PTR>(HWND(UtilWindow)), 0,
+                 CALLBACK_WINDOW);
+    SizeBuffers();
+    if (result != MMSYSERR_NOERROR) {
+        SetState(psError);
+        return;
+    }
+    DeviceHandle = handle;
+    GrowPool(PoolGrowth);
     ApplyVolume();
 }
 
@@ -772,7 +818,6 @@ void TWaveOutPlayThread::OnPause() {
     const HWAVEOUT handle = DeviceHandle;
     if (handle == nullptr || State != psPlaying)
         return;
-    TWaveOutPlayThreadCSBomb guard(this);
     const MMRESULT result = Api.Pause(handle);
     if (result == MMSYSERR_NOERROR)
         SetState(psPaused);

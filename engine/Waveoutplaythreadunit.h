@@ -25,6 +25,11 @@
 //   InQueueList (the device). Every container and counter changes under Lock.
 //   The engine owns every buffer it ever allocated in one registry, so that
 //   whatever path ends the device or the thread, nothing leaks.
+// - Lock is never held across a device call or a post: winmm's calls wait for
+//   its own device thread, and the player's thread must not wait for that
+//   inside QueueData. Only the engine thread moves buffers between the
+//   device-side lists, so a buffer it is handing to the device stays where it
+//   is while the call runs.
 // - The PTM_CLOSE handler and the exit path dispatch pending messages while
 //   they run; every handler therefore tolerates being entered from inside
 //   another.
@@ -165,7 +170,7 @@ public:
     WAVEFORMATEX GetWaveFormat();
     // Buffers allocated and not yet freed.
     size_t LiveBuffers();
-    // The last states assigned (at most StateHistorySize), oldest first.
+    // The last state changes (at most StateHistorySize), oldest first.
     std::vector<uint8_t> StateHistory() const;
     static constexpr uint32_t StateHistorySize = 64;
 
@@ -207,7 +212,11 @@ private:
     HANDLE StateEvent = nullptr;
     std::string DeviceName;
     WAVEFORMATEX WaveFormat{};
-    std::unordered_map<WAVEHDR*, std::unique_ptr<std::byte[]>> Buffers;
+    struct TBufferBlock {
+        std::unique_ptr<std::byte[]> Memory; // the header, then its bytes
+        bool Filling;                        // taken by QueueData, not yet received
+    };
+    std::unordered_map<WAVEHDR*, TBufferBlock> Buffers;
     std::vector<WAVEHDR*> UnusedList;
     std::vector<WAVEHDR*> InQueueList;
     std::deque<WAVEHDR*> ToWriteQueue;
@@ -234,9 +243,12 @@ private:
     WAVEHDR* AllocateBuffer();
     void FreeBuffer(WAVEHDR* header);
     bool OwnsBuffer(WAVEHDR* header);
+    bool ReceiveBuffer(WAVEHDR* header);
+    WAVEHDR* TakeUnused(uint32_t wanted, uint32_t& piece);
+    void ReturnUnused(WAVEHDR* header);
     void GrowPool(int count);
     void FreePool();
-    void FreeAllBuffers();
+    void FreeAllBuffers(bool keepFilling);
     void ReleaseInQueue();
     void WriteQueued();
     void FlushQueue();

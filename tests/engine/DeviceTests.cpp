@@ -237,8 +237,8 @@ TEST_P(VolumeWords, ReachTheDevice) {
     const VolumeCase c = GetParam();
     OpenDevice(TestBlock, c.Device);
     PostMessageA(Engine->UtilWindow, PTM_SETVOLUMEPAN, WPARAM(c.Volume), LPARAM(c.Pan));
-    ASSERT_TRUE(Until([&] { return Fake.Calls(TFakeCall::SetVolume) == 2; }));
-    const DWORD word = Fake.LastVolume();
+    ASSERT_TRUE(Until([&] { return Fake.Volumes().size() == 2; }));
+    const DWORD word = Fake.Volumes().back();
     EXPECT_EQ(LOWORD(word), c.Left);
     EXPECT_EQ(HIWORD(word), c.Right);
 }
@@ -260,8 +260,8 @@ TEST_F(DeviceCycle, EveryVolumeFrom0To255GivesVolumeTimes257) {
     OpenDevice(TestBlock, "Fixed");
     for (int32_t volume = 0; volume <= 255; ++volume) {
         Engine->PostVolume(volume);
-        ASSERT_TRUE(Until([&] { return Fake.Calls(TFakeCall::SetVolume) == volume + 2; }));
-        ASSERT_EQ(LOWORD(Fake.LastVolume()), volume * 257) << "volume " << volume;
+        ASSERT_TRUE(Until([&] { return Fake.Volumes().size() == size_t(volume) + 2; }));
+        ASSERT_EQ(LOWORD(Fake.Volumes().back()), volume * 257) << "volume " << volume;
     }
 }
 
@@ -272,12 +272,13 @@ TEST_F(DeviceCycle, PanIsClampedAndOutOfRangeVolumesAreIgnored) {
     OpenDevice(); // volume and pan are applied to every device that opens
     EXPECT_EQ(Engine->Pan, 127);
     EXPECT_EQ(Engine->Volume, 255);
-    EXPECT_EQ(Fake.LastVolume(), 0xFFFF0000u);
+    EXPECT_EQ(Fake.Volumes(), std::vector<DWORD>{0xFFFF0000u});
     Engine->PostVolume(332);
     Engine->PostPan(-500);
-    ASSERT_TRUE(Until([&] { return Engine->Pan == -127; }));
+    ASSERT_TRUE(Until([&] { return Fake.Volumes().size() == 3; }));
+    EXPECT_EQ(Engine->Pan, -127);
     EXPECT_EQ(Engine->Volume, 332);
-    EXPECT_EQ(Fake.LastVolume(), 0x0000FFFFu);
+    EXPECT_EQ(Fake.Volumes().back(), 0x0000FFFFu);
 }
 
 TEST_F(DeviceCycle, ADeviceWithoutVolumeControlIsNeverSetAndStaysOpen) {

@@ -93,9 +93,9 @@ size_t TFakeWaveOut::InDevice() {
     return Queue.size();
 }
 
-DWORD TFakeWaveOut::LastVolume() {
+std::vector<DWORD> TFakeWaveOut::Volumes() {
     std::lock_guard lock(Mutex);
-    return Volume;
+    return VolumeWords;
 }
 
 bool TFakeWaveOut::IsOpen() {
@@ -259,7 +259,7 @@ MMRESULT TFakeWaveOut::SetVolume(HWAVEOUT handle, DWORD volume) {
     std::lock_guard lock(Mutex);
     if (!IsHandle(handle))
         return MMSYSERR_INVALHANDLE;
-    Volume = volume;
+    VolumeWords.push_back(volume);
     return MMSYSERR_NOERROR;
 }
 

@@ -60,7 +60,8 @@ public:
 
     std::vector<char> Played();
     size_t InDevice();
-    DWORD LastVolume();
+    // Every volume word set, oldest first.
+    std::vector<DWORD> Volumes();
     bool IsOpen();
     HWAVEOUT OpenHandle();
     WAVEFORMATEX LastFormat();
@@ -102,5 +103,5 @@ private:
     uintptr_t NextHandle = 0x1000;
     WAVEFORMATEX Format{};
     UINT OpenId = 0;
-    DWORD Volume = 0;
+    std::vector<DWORD> VolumeWords;
 };
