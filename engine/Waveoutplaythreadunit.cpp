@@ -240,11 +240,13 @@ void TWaveOutPlayThread::ShutDown() {
         SetState(psExit);
     }
     if (const HWAVEOUT handle = DeviceHandle; handle != nullptr) {
+        CloseInProgress = true; // a close request drained below has nothing to do
         Api.Reset(handle);
-        Api.Close(handle);
+        CloseDevice(handle);
         // Late notifications for the closed handle are ignored from here on.
         DeviceHandle = nullptr;
         DrainWaveMessages();
+        ReleaseInQueue();
     }
     FreePool();
     if (IsWindow(UtilWindow))
@@ -649,7 +651,8 @@ void TWaveOutPlayThread::OnQueueBuffer(WAVEHDR* header) {
 }
 
 void TWaveOutPlayThread::WriteQueued() {
-    if (DeviceHandle == nullptr)
+    const HWAVEOUT handle = DeviceHandle;
+    if (handle == nullptr)
         return;
     const uint8_t state = State;
     const bool canWrite = state == psOpen || state == psPlaying || state == psPaused;
@@ -660,6 +663,12 @@ void TWaveOutPlayThread::WriteQueued() {
         }
         return;
     }
+    // A device that is not playing starts with everything queued in hand.
+    // Written one by one to a running device, the first buffer would play
+    // alone while the others are still being handed over (each write waits
+    // for the device's thread), and the device would run dry right after it.
+    const bool held = state == psOpen && ToWriteCount > 1 && Api.Pause(handle) == MMSYSERR_NOERROR;
+    bool wrote = false;
     // Only this thread takes from ToWriteQueue, so the front stays put while
     // the device call runs without the lock; the buffer then moves from one
     // list to the other in one step, and GetTotalBytes never misses it.
@@ -669,7 +678,7 @@ void TWaveOutPlayThread::WriteQueued() {
             TWaveOutPlayThreadCSBomb guard(this);
             header = ToWriteQueue.front();
         }
-        const MMRESULT result = Api.Write(DeviceHandle, header);
+        const MMRESULT result = Api.Write(handle, header);
         TWaveOutPlayThreadCSBomb guard(this);
         ToWriteQueue.pop_front();
         ToWriteCount = int32_t(ToWriteQueue.size());
@@ -678,8 +687,7 @@ void TWaveOutPlayThread::WriteQueued() {
             InQueueList.push_back(header);
             InQueueCount = int32_t(InQueueList.size());
             InQueueBytes += int32_t(header->dwBufferLength);
-            if (State != psPaused)
-                SetState(psPlaying);
+            wrote = true;
         } else if (result == WAVERR_UNPREPARED) {
             Post(PTM_QUEUEBUFFER, reinterpret_cast<WPARAM>(header));
         } else {
@@ -687,6 +695,13 @@ void TWaveOutPlayThread::WriteQueued() {
             SetState(psError);
         }
     }
+    if (held) {
+        const MMRESULT result = Api.Restart(handle);
+        if (result != MMSYSERR_NOERROR && result != MMSYSERR_NOTSUPPORTED)
+            SetState(psError);
+    }
+    if (wrote && State != psPaused)
+        SetState(psPlaying);
 }
 
 void TWaveOutPlayThread::OnWaveDone(HWAVEOUT handle, WAVEHDR* header) {
@@ -834,15 +849,7 @@ void TWaveOutPlayThread::OnClose() {
         SetState(psReset);
         Api.Reset(handle);
         FlushQueue();
-        const DWORD started = GetTickCount();
-        MMRESULT result;
-        do {
-            DrainWaveMessages();
-            DrainMessages();
-            result = Api.Close(handle);
-            if (result == WAVERR_STILLPLAYING)
-                MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        } while (result == WAVERR_STILLPLAYING && GetTickCount() - started < CloseRetryMs);
+        CloseDevice(handle);
         DeviceHandle = nullptr;
         ReleaseInQueue();
         FreePool();
@@ -858,6 +865,20 @@ void TWaveOutPlayThread::OnClose() {
         CloseInProgress = false;
     }
     Post(PTM_GOIDLE);
+}
+
+// The reset has given every buffer back; their notifications are handled
+// before each try, since a device may refuse to close until they are.
+void TWaveOutPlayThread::CloseDevice(HWAVEOUT handle) {
+    const DWORD started = GetTickCount();
+    MMRESULT result;
+    do {
+        DrainWaveMessages();
+        DrainMessages();
+        result = Api.Close(handle);
+        if (result == WAVERR_STILLPLAYING)
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    } while (result == WAVERR_STILLPLAYING && GetTickCount() - started < CloseRetryMs);
 }
 
 void TWaveOutPlayThread::OnWaveClose() {

@@ -263,6 +263,7 @@ private:
     void OnRestart();
     void OnPause();
     void OnClose();
+    void CloseDevice(HWAVEOUT handle);
     void OnWaveClose();
     void OnGoIdle();
     void SetVolumeValue(int32_t volume);

@@ -161,6 +161,7 @@ TEST_F(HandOffTest, PauseHoldsTheDeviceAndTheNextBlocksResumeIt) {
     Hand(PreBufferBytes);
     ASSERT_TRUE(WaitForState(*Engine, psPlaying));
 
+    const int restarts = Fake.Calls(TFakeCall::Restart); // the engine's own, at the start
     Pause(1);
     ASSERT_TRUE(WaitForState(*Engine, psPaused));
     EXPECT_EQ(Clock.NextDue, 0.0);
@@ -168,7 +169,7 @@ TEST_F(HandOffTest, PauseHoldsTheDeviceAndTheNextBlocksResumeIt) {
     EXPECT_EQ(StateOf(*Engine), "Paused") << "unpausing sends nothing by itself";
     Hand(Block); // the device still holds more than 0.45 s: resume
     ASSERT_TRUE(WaitForState(*Engine, psPlaying));
-    EXPECT_EQ(Fake.Calls(TFakeCall::Restart), 1);
+    EXPECT_EQ(Fake.Calls(TFakeCall::Restart), restarts + 1);
 }
 
 TEST_F(HandOffTest, VolumeAndPanReachTheDevice) {

@@ -131,7 +131,7 @@ TEST_F(DeviceCycle, PauseIsIgnoredWhilePreBufferingAndWorksWhilePlaying) {
     OpenDevice();
     Engine->PostPause();
     const std::vector<char> first = StartPlaying(2, 1);
-    EXPECT_EQ(Fake.Calls(TFakeCall::Pause), 0);
+    EXPECT_EQ(Fake.Calls(TFakeCall::Pause), 1) << "only the hold while the start is written";
     Engine->PostPause();
     ASSERT_TRUE(WaitForState(*Engine, psPaused));
     // Queued during the pause: written to the paused device, played after it.
@@ -140,7 +140,7 @@ TEST_F(DeviceCycle, PauseIsIgnoredWhilePreBufferingAndWorksWhilePlaying) {
     ASSERT_TRUE(WaitToWrite(2));
     Engine->PostRestart();
     ASSERT_TRUE(WaitForState(*Engine, psPlaying));
-    EXPECT_EQ(Fake.Calls(TFakeCall::Restart), 1);
+    EXPECT_EQ(Fake.Calls(TFakeCall::Restart), 2);
     ASSERT_TRUE(Until([&] { return Fake.InDevice() == 4; }));
     while (Fake.CompleteOne()) {
     }
@@ -150,15 +150,54 @@ TEST_F(DeviceCycle, PauseIsIgnoredWhilePreBufferingAndWorksWhilePlaying) {
     EXPECT_EQ(Fake.Played(), expected);
 }
 
+TEST_F(DeviceCycle, TheStartIsWrittenToAHeldDeviceAndReleasedInOneGo) {
+    OpenDevice();
+    StartPlaying(5);
+    EXPECT_EQ(Fake.WritesWhilePaused(), 5);
+    EXPECT_EQ(Fake.Calls(TFakeCall::Pause), 1);
+    EXPECT_EQ(Fake.Calls(TFakeCall::Restart), 1);
+    EXPECT_FALSE(Fake.IsPaused());
+    // Ran dry, then one buffer: nothing to gather, written straight away.
+    while (Fake.CompleteOne()) {
+    }
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    Queue(Pattern(TestBlock, 2));
+    ASSERT_TRUE(WaitToWrite(1));
+    Engine->PostRestart();
+    ASSERT_TRUE(WaitForState(*Engine, psPlaying));
+    EXPECT_EQ(Fake.Calls(TFakeCall::Pause), 1);
+    EXPECT_EQ(Fake.WritesWhilePaused(), 5);
+}
+
+TEST_F(DeviceCycle, AHeldStartThatCannotBeReleasedIsAnError) {
+    OpenDevice();
+    Queue(Pattern(3 * TestBlock, 1));
+    ASSERT_TRUE(WaitToWrite(3));
+    Fake.Fail(TFakeCall::Restart, MMSYSERR_ERROR);
+    Engine->PostRestart();
+    ASSERT_TRUE(WaitForState(*Engine, psError));
+    EXPECT_EQ(Engine->InQueueCount, 3);
+    Engine->PostClose();
+    ASSERT_TRUE(WaitForState(*Engine, psIdle));
+}
+
+TEST_F(DeviceCycle, AStartOnADeviceThatCannotPauseIsWrittenAsItComes) {
+    OpenDevice();
+    Fake.Fail(TFakeCall::Pause, MMSYSERR_NOTSUPPORTED);
+    StartPlaying(3);
+    EXPECT_EQ(Fake.WritesWhilePaused(), 0);
+    EXPECT_EQ(Fake.Calls(TFakeCall::Restart), 0);
+}
+
 TEST_F(DeviceCycle, PauseAndRestartThatTheDeviceDoesNotSupportAreNotErrors) {
     OpenDevice();
     StartPlaying(2);
     Fake.Fail(TFakeCall::Pause, MMSYSERR_NOTSUPPORTED);
     Engine->PostPause();
-    ASSERT_TRUE(Until([&] { return Fake.Calls(TFakeCall::Pause) == 1; }));
+    ASSERT_TRUE(Until([&] { return Fake.Calls(TFakeCall::Pause) == 2; }));
     Engine->PostPause(); // a barrier: handled after the first one
     ASSERT_TRUE(WaitForState(*Engine, psPaused));
-    EXPECT_EQ(Fake.Calls(TFakeCall::Pause), 2);
+    EXPECT_EQ(Fake.Calls(TFakeCall::Pause), 3);
     Fake.Fail(TFakeCall::Restart, MMSYSERR_NOTSUPPORTED);
     Engine->PostRestart();
     ASSERT_TRUE(WaitForState(*Engine, psPlaying));

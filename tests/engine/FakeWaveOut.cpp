@@ -88,6 +88,16 @@ std::vector<char> TFakeWaveOut::Played() {
     return PlayedBytes;
 }
 
+int TFakeWaveOut::WritesWhilePaused() {
+    std::lock_guard lock(Mutex);
+    return PausedWrites;
+}
+
+bool TFakeWaveOut::IsPaused() {
+    std::lock_guard lock(Mutex);
+    return Paused;
+}
+
 size_t TFakeWaveOut::InDevice() {
     std::lock_guard lock(Mutex);
     return Queue.size();
@@ -201,6 +211,7 @@ MMRESULT TFakeWaveOut::Write(HWAVEOUT handle, WAVEHDR* header) {
         return WAVERR_UNPREPARED;
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     Queue.push_back(header);
+    PausedWrites += Paused ? 1 : 0;
     Changed.notify_all();
     return MMSYSERR_NOERROR;
 }
@@ -210,7 +221,10 @@ MMRESULT TFakeWaveOut::Pause(HWAVEOUT handle) {
     if (Forced(TFakeCall::Pause, result))
         return result;
     std::lock_guard lock(Mutex);
-    return IsHandle(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    if (!IsHandle(handle))
+        return MMSYSERR_INVALHANDLE;
+    Paused = true;
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT TFakeWaveOut::Restart(HWAVEOUT handle) {
@@ -218,7 +232,10 @@ MMRESULT TFakeWaveOut::Restart(HWAVEOUT handle) {
     if (Forced(TFakeCall::Restart, result))
         return result;
     std::lock_guard lock(Mutex);
-    return IsHandle(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    if (!IsHandle(handle))
+        return MMSYSERR_INVALHANDLE;
+    Paused = false;
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT TFakeWaveOut::Reset(HWAVEOUT handle) {
@@ -233,6 +250,7 @@ MMRESULT TFakeWaveOut::Reset(HWAVEOUT handle) {
         Notify(MM_WOM_DONE, reinterpret_cast<LPARAM>(header));
     }
     Queue.clear();
+    Paused = false;
     Changed.notify_all();
     return MMSYSERR_NOERROR;
 }

@@ -59,6 +59,9 @@ public:
     bool WaitFor(const std::function<bool()>& predicate, DWORD ms = 10000);
 
     std::vector<char> Played();
+    // Writes made while the device was paused (and so not yet playing).
+    int WritesWhilePaused();
+    bool IsPaused();
     size_t InDevice();
     // Every volume word set, oldest first.
     std::vector<DWORD> Volumes();
@@ -98,6 +101,8 @@ private:
     std::deque<WAVEHDR*> Queue;
     std::vector<char> PlayedBytes;
     WAVEHDR* LastDone = nullptr;
+    bool Paused = false;
+    int PausedWrites = 0;
     HWAVEOUT Handle = nullptr;
     HWND Window = nullptr;
     uintptr_t NextHandle = 0x1000;

@@ -91,6 +91,18 @@ TEST_F(EngineProtocol, QuitWhilePlayingClosesTheDeviceAndFreesEveryBuffer) {
     StopEngine();
 }
 
+TEST_F(EngineProtocol, QuitRetriesTheCloseOfADeviceThatStillPlays) {
+    OpenDevice();
+    StartPlaying(4);
+    Fake.Fail(TFakeCall::Close, WAVERR_STILLPLAYING);
+    Engine->Quit();
+    Engine->PostClose(); // behind the quit: drained by the exit path, which closes once
+    EXPECT_EQ(Engine->WaitFor(), 0u);
+    EXPECT_EQ(Fake.Calls(TFakeCall::Close), 2);
+    EXPECT_EQ(Fake.Calls(TFakeCall::Reset), 1);
+    StopEngine();
+}
+
 TEST_F(EngineProtocol, UtilityWindowDestroyedFromOutsideEndsTheLoopInExit) {
     OpenDevice();
     StartPlaying(5);
