@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/Waveoutplaythreadunit.h"
+#include "tests/engine/EngineTestSupport.h"
 
 namespace {
 
@@ -21,16 +22,6 @@ std::string Env(const char* name) {
     return value != nullptr ? value : "";
 }
 
-bool WaitForState(TWaveOutPlayThread& engine, TPlayState wanted, DWORD ms = 20000) {
-    const DWORD start = GetTickCount();
-    while (engine.State != wanted) {
-        if (GetTickCount() - start > ms)
-            return false;
-        engine.WaitForStateChange(100);
-    }
-    return true;
-}
-
 // Bounded wait for a condition the engine does not signal.
 template <class Predicate> bool WaitUntil(Predicate predicate, DWORD ms = 20000) {
     const DWORD start = GetTickCount();
@@ -40,17 +31,6 @@ template <class Predicate> bool WaitUntil(Predicate predicate, DWORD ms = 20000)
         Sleep(5);
     }
     return true;
-}
-
-// Never a frame of silence, so that the recording's silence is the device's.
-std::vector<char> Pattern(size_t bytes) {
-    std::vector<char> data(bytes);
-    unsigned value = 12345;
-    for (size_t i = 0; i < bytes; ++i) {
-        value = value * 1664525u + 1013904223u;
-        data[i] = char((value >> 24) | 1);
-    }
-    return data;
 }
 
 void QueueBlocks(TWaveOutPlayThread& engine, const char* data, size_t bytes) {
@@ -103,7 +83,8 @@ TEST(RealDevice, OpensPreBuffersPlaysPausesAndCloses) {
     const std::string queuedFile = Env("QV_E2E_QUEUED");
     if (same.empty() || queuedFile.empty())
         GTEST_SKIP() << "run by e2e_play.sh in the test environment";
-    const std::vector<char> data = Pattern(3 * BytesPerSecond);
+    // Never a frame of silence, so that the record's silence is the device's.
+    const std::vector<char> data = Pattern(3 * BytesPerSecond, 7);
     const size_t beforePause = 2 * BytesPerSecond;
     const std::vector<char> silence(BytesPerSecond / 2);
 
