@@ -105,3 +105,16 @@ sound_check() {
     shift 2
     python3 "$E2E_DIR/sound_check.py" "$mode" "$WORK/$sink.raw" "$@" || fail "$mode check of $sink"
 }
+
+# Which of the two sinks described "QVQ_Sink" the last run played on: Wine
+# lists same-named devices in no fixed order from one start to the next, so a
+# test knows only that one of them heard it. Fails unless exactly one did;
+# prints that sink, and the other after it.
+same_named_sinks() {
+    local with_sound=() sink
+    for sink in "$QV_SINK_A" "$QV_SINK_B"; do
+        python3 "$E2E_DIR/sound_check.py" silent "$WORK/$sink.raw" >/dev/null || with_sound+=("$sink")
+    done
+    [ "${#with_sound[@]}" -eq 1 ] || fail "${#with_sound[@]} of the same-named sinks heard the run"
+    if [ "${with_sound[0]}" = "$QV_SINK_A" ]; then echo "$QV_SINK_A $QV_SINK_B"; else echo "$QV_SINK_B $QV_SINK_A"; fi
+}

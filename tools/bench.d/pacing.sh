@@ -11,13 +11,13 @@ recorder=""
 trap '[ -n "$recorder" ] && kill $recorder 2>/dev/null; [ -n "${QV_BENCH_KEEP:-}" ] && cp -r "$work" "$QV_BENCH_KEEP"; rm -rf "$work"' EXIT
 
 python3 "$here/pacing_figures.py" make "$work/ref.wav" "$seconds"
-parec -d "$QV_SINK_A.monitor" --format=s16le --channels=2 --rate=44100 --latency-msec=20 \
+parec -d "$QV_SINK_C.monitor" --format=s16le --channels=2 --rate=44100 --latency-msec=20 \
     >"$work/record.raw" 2>/dev/null &
 recorder=$!
 for _ in $(seq 200); do [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break; sleep 0.05; done
 
 "$WINE" "$build/tools/standin_player.exe" --plugin "Z:$build/out_qvquellspring.dll" \
-    --device "$QV_DEVICE_SAME" --no-poll --quiet --play-out 1500 --write-log "Z:$work/writes.txt" \
+    --device "$QV_DEVICE_OTHER" --no-poll --quiet --play-out 1500 --write-log "Z:$work/writes.txt" \
     "Z:$work/ref.wav" >"$work/out.txt" 2>"$work/err.txt" || { cat "$work/out.txt" "$work/err.txt"; exit 1; }
 sleep 0.3 # the monitor lags the device a little
 kill "$recorder"; wait "$recorder" 2>/dev/null || true; recorder=""
