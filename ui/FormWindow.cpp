@@ -1,13 +1,11 @@
 #include "ui/FormWindow.h"
 
+#include "engine/Custahwnd.h"
+
 namespace qv {
 
 HINSTANCE OwnInstance() {
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&OwnInstance), &module);
-    return module;
+    return CodeModuleInstance();
 }
 
 const char* RegisterFormClass(const char* className, WNDPROC procedure) {

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "CoreTestSupport.h"
-#include "TestPlayerWindow.h"
+#include "tests/host/HostTestSupport.h"
 #include "core/MainUnit.h"
 #include "core/PlaybackClock.h"
 #include "engine/Waveoutplaythreadunit.h"
@@ -28,10 +28,12 @@ protected:
         CoreTest::SetUp();
         ProcessAttach(GetModuleHandleA(nullptr));
         const std::filesystem::path exe = ExePath();
-        Player.SettingsFile = Settings.Path() + "winamp.ini";
-        Player.PluginFolder = exe.parent_path().string();
-        Player.OutputPluginName = exe.filename().string();
-        plugin.hMainWindow = Player.Handle();
+        PluginFolder = exe.parent_path().string();
+        Player.AnswerText(player::IpcGetIniFile, Settings.Path() + "winamp.ini");
+        Player.AnswerText(player::IpcGetPluginDir, PluginFolder);
+        Player.AnswerText(player::IpcGetOutputPlugin, exe.filename().string());
+        Player.Answer(player::IpcIsPlaybackContinuing, 0, 1);
+        plugin.hMainWindow = Player.Window();
     }
     void TearDown() override {
         plugin.Quit();
@@ -40,8 +42,13 @@ protected:
         CoreTest::TearDown();
     }
 
-    qvtest::TempFolder Settings;
-    qvtest::TestPlayerWindow Player;
+    void PlaybackContinues(bool continues) {
+        Player.Answer(player::IpcIsPlaybackContinuing, 0, continues ? 1 : 0);
+    }
+
+    hosttest::TScratchFolder Settings;
+    hosttest::TTestPlayer Player;
+    std::string PluginFolder;
 };
 
 TEST_F(LifecycleTest, InitBuildsEveryObjectAndQuitTearsThemDown) {
@@ -53,7 +60,7 @@ TEST_F(LifecycleTest, InitBuildsEveryObjectAndQuitTearsThemDown) {
     EXPECT_EQ(WaveOutPlayThread->State, psIdle);
     EXPECT_NE(Clock.PaceTimer, nullptr);
     EXPECT_EQ(Clock.CoreInitialised, 1);
-    EXPECT_EQ(Clock.PluginDir, Player.PluginFolder + "\\");
+    EXPECT_EQ(Clock.PluginDir, PluginFolder + "\\");
 
     plugin.Quit();
     EXPECT_EQ(Clock.CoreInitialised, 0);
@@ -103,9 +110,9 @@ TEST_F(LifecycleTest, InitWithoutAPlayerWindowFailsInsideTheLibrary) {
 TEST_F(LifecycleTest, TheLibraryKnowsWhetherItIsThePlayersOutput) {
     plugin.Init();
     EXPECT_TRUE(IsPlayersOutputPlugin());
-    Player.OutputPluginName = "out_other.dll";
+    Player.AnswerText(player::IpcGetOutputPlugin, "out_other.dll");
     EXPECT_FALSE(IsPlayersOutputPlugin());
-    Player.OutputPluginName = "";
+    Player.Answer(player::IpcGetOutputPlugin, 0, 1);
     EXPECT_FALSE(IsPlayersOutputPlugin()) << "no answer: not ours";
 }
 
@@ -114,20 +121,20 @@ TEST_F(LifecycleTest, CloseEndsTheScheduleOnlyWhenThePlayerStopsOrMovesOn) {
     char block[2304] = {};
     plugin.Open(44100, 2, 16, -1, -1);
     plugin.Write(block, sizeof block);
-    Player.PlaybackContinues = 1;
+    PlaybackContinues(true);
     plugin.Close();
     EXPECT_NE(Clock.NextDue, 0.0) << "track change: the schedule runs on";
     EXPECT_EQ(Clock.OutputActive, 1);
 
-    Player.PlaybackContinues = 0;
+    PlaybackContinues(false);
     plugin.Close();
     EXPECT_EQ(Clock.NextDue, 0.0);
     EXPECT_EQ(Clock.OutputActive, 1);
 
     plugin.Open(44100, 2, 16, -1, -1);
     plugin.Write(block, sizeof block);
-    Player.PlaybackContinues = 1;
-    Player.OutputPluginName = "out_other.dll";
+    PlaybackContinues(true);
+    Player.AnswerText(player::IpcGetOutputPlugin, "out_other.dll");
     plugin.Close();
     EXPECT_EQ(Clock.NextDue, 0.0);
     EXPECT_EQ(Clock.OutputActive, 0) << "another output plug-in took over";
@@ -137,10 +144,10 @@ TEST_F(LifecycleTest, OutOfRangeVolumeAndPanAskThePlayer) {
     plugin.Init();
     plugin.SetVolume(255);
     plugin.SetVolume(-2);
-    EXPECT_EQ(Player.VolumeRequests, 0);
+    EXPECT_EQ(Player.Count(player::IpcSetVolume), 0);
     plugin.SetVolume(257);
     plugin.SetVolume(-666);
-    EXPECT_EQ(Player.VolumeRequests, 2);
+    EXPECT_EQ(Player.Count(player::IpcSetVolume), 2);
 }
 
 TEST_F(LifecycleTest, ConfigOpensOneWindowAndQuitClosesIt) {
