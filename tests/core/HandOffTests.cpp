@@ -8,6 +8,9 @@
 #include "engine/Waveoutplaythreadunit.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/FakeWaveOut.h"
+#include "tests/host/HostTestSupport.h"
+#include "host/Versionreader.h"
+#include "host/WinAmpAPIUnit.h"
 
 using namespace qv;
 
@@ -181,6 +184,53 @@ TEST_F(HandOffTest, VolumeAndPanReachTheDevice) {
     const DWORD word = Fake.Volumes().back();
     EXPECT_EQ(LOWORD(word), 0x8080);
     EXPECT_EQ(HIWORD(word), 16318);
+}
+
+// Close asks the player whether playback goes on: at a track change the
+// device keeps playing what it holds; at a stop, or when another output
+// plug-in has taken over, the device is closed.
+class CloseTest : public HandOffTest {
+protected:
+    void SetUp() override {
+        HandOffTest::SetUp();
+        char exe[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, exe, MAX_PATH);
+        ThisLibraryFileName = exe;
+        const std::string path = exe;
+        const size_t slash = path.find_last_of('\\');
+        Clock.PluginDir = path.substr(0, slash + 1);
+        Player.AnswerText(player::IpcGetOutputPlugin, path.substr(slash + 1));
+        Player.Answer(player::IpcIsPlaybackContinuing, 0, 1);
+        plugin.hMainWindow = Player.Window();
+        CreateHeld(WinAmpAPIMan, &plugin);
+    }
+    void TearDown() override {
+        DestroyHeld(WinAmpAPIMan);
+        plugin.hMainWindow = nullptr;
+        HandOffTest::TearDown();
+    }
+    hosttest::TTestPlayer Player;
+};
+
+TEST_F(CloseTest, ATrackChangeKeepsTheDeviceAndAStopClosesIt) {
+    OpenWith(Block);
+    Close();
+    EXPECT_EQ(StateOf(*Engine), "Open");
+    EXPECT_TRUE(Fake.IsOpen());
+
+    Open(44100, 2, 16, 0, 0); // next track, same format
+    Player.Answer(player::IpcIsPlaybackContinuing, 0, 0);
+    Close();
+    EXPECT_TRUE(WaitForState(*Engine, psIdle));
+    EXPECT_FALSE(Fake.IsOpen());
+}
+
+TEST_F(CloseTest, AnotherOutputPluginTakingOverClosesTheDevice) {
+    OpenWith(Block);
+    Player.AnswerText(player::IpcGetOutputPlugin, "out_other.dll");
+    Close();
+    EXPECT_TRUE(WaitForState(*Engine, psIdle));
+    EXPECT_EQ(Clock.OutputActive, 0);
 }
 
 } // namespace
