@@ -8,6 +8,7 @@
 #include "engine/Waveoutplaythreadunit.h"
 #include "host/Configunit.h"
 #include "host/Errors.h"
+#include "host/FolderUtils.h"
 #include "host/Versionreader.h"
 #include "host/WinAmpAPIUnit.h"
 #include "ui/Aboutformunit.h"
@@ -121,11 +122,8 @@ std::string ModuleFileName(HINSTANCE instance) {
     char name[MAX_PATH + 1] = {};
     if (GetModuleFileNameA(instance, name, MAX_PATH) == 0)
         return {};
-    char full[MAX_PATH * 2] = {};
-    const DWORD length = GetFullPathNameA(name, sizeof full, full, nullptr);
-    if (length == 0 || length >= sizeof full)
-        return name;
-    return full;
+    const std::string full = FullPathName(name);
+    return full.empty() ? name : full;
 }
 
 // The settings hold the factors as the user typed them; a text that is not a
@@ -157,7 +155,7 @@ void StartEngine() {
 
 void ReadSettings() {
     std::string folder = WinAmpAPIMan->GetPluginFolder();
-    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/')
+    if (!folder.empty() && !IsPathDelimiter(folder.back()))
         folder += '\\';
     Clock.PluginDir = folder;
     ConvertFactor(PluginConfig->PlaybackFudgeFactor, Clock.PlaybackFudgeFactor);

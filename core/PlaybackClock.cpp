@@ -6,6 +6,7 @@
 #include "core/MainUnit.h"
 #include "core/SampleHandOff.h"
 #include "engine/Waveoutplaythreadunit.h"
+#include "host/FolderUtils.h"
 #include "host/Versionreader.h"
 #include "host/WinAmpAPIUnit.h"
 
@@ -275,12 +276,8 @@ bool IsPlayersOutputPlugin() {
     const std::string name = WinAmpAPIMan->GetOutputPluginFileName();
     if (name.empty())
         return false;
-    const std::string relative = Clock.PluginDir + name;
-    char full[MAX_PATH * 2] = {};
-    const DWORD length = GetFullPathNameA(relative.c_str(), sizeof full, full, nullptr);
-    if (length == 0 || length >= sizeof full)
-        return false;
-    return lstrcmpiA(full, ThisLibraryFileName.c_str()) == 0;
+    const std::string full = FullPathName(Clock.PluginDir + name);
+    return !full.empty() && lstrcmpiA(full.c_str(), ThisLibraryFileName.c_str()) == 0;
 }
 
 void SetOutDevice(const std::string& name) {

@@ -34,9 +34,8 @@ std::string CurrentFolder() {
     const DWORD length = GetCurrentDirectoryA(sizeof current, current);
     if (length == 0 || length >= sizeof current)
         return {};
-    char full[MAX_PATH + 1] = {};
-    const DWORD fullLength = GetFullPathNameA(current, sizeof full, full, nullptr);
-    return WithDelimiter(fullLength == 0 || fullLength >= sizeof full ? current : full);
+    const std::string full = FullPathName(current);
+    return WithDelimiter(full.empty() ? current : full);
 }
 
 std::string ReadWithDefault(const std::string& file, const char* key, const char* fallback) {

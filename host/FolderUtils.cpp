@@ -53,3 +53,9 @@ bool CreateFolderPath(const std::string& path) {
         return false;
     return CreateOneFolder(folder);
 }
+
+std::string FullPathName(const std::string& path) {
+    char full[MAX_PATH * 2] = {};
+    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    return length == 0 || length >= sizeof full ? std::string() : std::string(full, length);
+}
