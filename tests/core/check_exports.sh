@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
-# The 32-bit deliverable: a PE32 DLL that exports exactly the player's and the
-# proxy's names and imports only system DLLs.
+# A 32-bit deliverable: a PE32 DLL that exports exactly the names the player
+# (and, for the output library, the DSP proxy) looks up, and imports only
+# system DLLs, so no runtime DLL has to travel with it.
+# usage: check_exports.sh I686_BUILD_DIR [out_qvquellspring.dll | dsp_qvquellspring.dll]
 set -euo pipefail
-dll="$1/out_qvquellspring.dll"
+name="${2:-out_qvquellspring.dll}"
+dll="$1/$name"
 [ -f "$dll" ] || { echo "missing $dll"; exit 1; }
 dump=$(i686-w64-mingw32-objdump -p "$dll")
 fail=0
 grep -q 'file format pei-i386' <<<"$(i686-w64-mingw32-objdump -f "$dll")" || { echo "not a PE32 i386 file"; fail=1; }
 
-expected="QuellspringwinampDSPGetHeader2
+case "$name" in
+dsp_qvquellspring.dll)
+    expected="winampDSPGetHeader2
+_winampDSPGetHeader2
+winampUninstallPlugin
+_winampUninstallPlugin" ;;
+*)
+    expected="QuellspringwinampDSPGetHeader2
 _AboutForm
 _ConfigForm
 _DSPmodule0
@@ -27,7 +37,8 @@ _plugin2
 _winampGetOutModule
 _winampUninstallPlugin
 winampGetOutModule
-winampUninstallPlugin"
+winampUninstallPlugin" ;;
+esac
 actual=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | sed -n 's/^\s*\[ *[0-9]*\] //p' | LC_ALL=C sort)
 if [ "$actual" != "$(LC_ALL=C sort <<<"$expected")" ]; then
     echo "export names differ:"; diff <(LC_ALL=C sort <<<"$expected") <(echo "$actual") || true; fail=1
