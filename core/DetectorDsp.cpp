@@ -17,7 +17,8 @@ void TellProxyIfUninitialised() {
 }
 
 // The proxy lives in another DLL with a runtime of its own: no exception may
-// unwind into it, so the record functions answer failures by value.
+// unwind into it, so the record functions answer failures by value, the same
+// values the proxy's guards give (Init -1, ModifySamples the sample count).
 void QV_CDECL ConfigEntry(winampDSPModule* module) {
     try {
         DspConfig(module);
@@ -28,7 +29,7 @@ int QV_CDECL InitEntry(winampDSPModule* module) {
     try {
         return DspInit(module);
     } catch (...) {
-        return 1;
+        return -1;
     }
 }
 int QV_CDECL ModifySamplesEntry(winampDSPModule* module, short* samples, int sampleCount, int bits,

@@ -115,6 +115,9 @@ double ScheduleNow() {
 }
 
 int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
+    // A block handed over at the DSP stage whose Write never came (a stop
+    // in between) must not cost the new run its first block.
+    Clock.HandedOverAtDSP = 0;
     if (sampleRate != Clock.OpenSampleRate) {
         if (Clock.OpenSampleRate != 0) {
             Clock.FramesScheduled = static_cast<int64_t>(
@@ -178,7 +181,9 @@ int Write(const char* buffer, int length) {
     if (now <= Clock.NextDue)
         WaitUntil(Clock.NextDue);
     Clock.BytesWritten += length;
-    if (Clock.DSPActive != 0 && Clock.HandedOverAtDSP != 0) {
+    // The detector DSP handed this block over already, even if its Quit came
+    // in between: handing it off again would play it twice.
+    if (Clock.HandedOverAtDSP != 0) {
         Clock.HandedOverAtDSP = 0;
         return 0;
     }

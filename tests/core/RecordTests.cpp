@@ -58,10 +58,10 @@ TEST_F(RecordTest, DspHeaderHandsOutTheDetectorModuleOnlyAtIndexZero) {
 }
 
 TEST_F(RecordTest, RecordFunctionsNeverLetAFailureOut) {
-    // The detector's second Init raises inside; the record answers 1 instead.
+    // The detector's second Init raises inside; the record answers -1 instead.
     winampDSPModule* const module = plugin2.getModule(0);
     ASSERT_EQ(module->Init(module), 0);
-    EXPECT_EQ(module->Init(module), 1);
+    EXPECT_EQ(module->Init(module), -1);
     EXPECT_TRUE(qv::IsDetectorDSPActive());
     module->Quit(module);
     module->Quit(module); // unmatched: swallowed
