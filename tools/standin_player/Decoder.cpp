@@ -138,6 +138,8 @@ void Decoder::WriteBlock(const char* data, int frames, const PcmFormat& format) 
             dsp_->ModifySamples(dsp_, reinterpret_cast<short*>(block_.data()), frames,
                                 format.bitsPerSample, format.channels, format.sampleRate);
         frames = std::clamp(returned, 0, static_cast<int>(block_.size()) / frameBytes);
+        if (settings_.silenceAfterDsp)
+            std::fill(block_.begin(), block_.end(), format.bitsPerSample == 8 ? '\x80' : '\0');
     }
     const int bytes = frames * frameBytes;
     if (bytes == 0)

@@ -55,6 +55,9 @@ struct DecoderSettings {
     int pollSleepMs = 10;
     int playOutMs = 0;
     bool logWrites = false;
+    // Test aid: silence the block after the DSP stage, so that only a DSP
+    // plug-in that passes the block on itself can be heard.
+    bool silenceAfterDsp = false;
 };
 
 // One Write as the player saw it: audio handed before it, and when it returned

@@ -76,6 +76,10 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
                          const std::string& v) { o.seekToMs = ParseNonNegative(n, v); }},
         {"--volume-at", [](PlayerOptions& o, const std::string& n,
                            const std::string& v) { o.volumeAt.atMs = ParseNonNegative(n, v); }},
+        {"--dsp-config-at",
+         [](PlayerOptions& o, const std::string& n, const std::string& v) {
+             o.dspConfigAt.atMs = ParseNonNegative(n, v);
+         }},
         {"--rate", [](PlayerOptions& o, const std::string& n,
                       const std::string& v) { o.tuneFormat.sampleRate = ParseInt(n, v); }},
         {"--channels", [](PlayerOptions& o, const std::string& n,
@@ -101,6 +105,8 @@ bool ApplyFlag(PlayerOptions& options, const std::string& argument) {
         options.playerWindows = true;
     else if (argument == "--trace-requests")
         options.traceRequests = true;
+    else if (argument == "--silence-after-dsp")
+        options.silenceAfterDsp = true;
     else if (argument == "--quiet")
         options.quiet = true;
     else
@@ -147,7 +153,10 @@ const char* UsageText() {
            "Plays the inputs as consecutive tracks through a player output plug-in.\n"
            "  --plugin PATH          output plug-in (default: out_qvquellspring.dll next to\n"
            "                         the player or one folder up)\n"
-           "  --dsp PATH             also load this DSP plug-in and run each block through it\n"
+           "  --dsp PATH             also load this DSP plug-in and run each block through it;\n"
+           "                         a bare file name is taken from the output plug-in's\n"
+           "                         folder, the player's Plugins folder\n"
+           "  --dsp-config-at MS     open the DSP plug-in's configuration at this moment\n"
            "  --settings-dir DIR     folder of the player's winamp.ini (default: a fresh\n"
            "                         temporary folder, removed at the end)\n"
            "  --device NAME          output device the plug-in is set to use\n"
@@ -165,6 +174,8 @@ const char* UsageText() {
            "  --output-plugin-name N file name answered as the player's output plug-in\n"
            "  --player-windows       answer request 260 with equalizer and playlist windows\n"
            "  --trace-requests       print every player request on stderr\n"
+           "  --silence-after-dsp    write silence after the DSP stage (tests: only a DSP\n"
+           "                         that passes blocks on itself is heard)\n"
            "  --quiet                no progress lines\n"
            "  --play-out MS          end the last track as a track change (playback goes\n"
            "                         on) and let the plug-in play out for MS before Quit\n"

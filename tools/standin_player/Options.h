@@ -49,6 +49,8 @@ struct PlayerOptions {
     TimedAction seekAt;
     int seekToMs = 0;
     TimedAction volumeAt;
+    TimedAction dspConfigAt; // the user opens the DSP plug-in's configuration
+    bool silenceAfterDsp = false;
 
     bool playerWindows = false; // answer request 260 with real windows
     bool traceRequests = false;

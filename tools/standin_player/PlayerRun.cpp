@@ -68,7 +68,16 @@ DecoderSettings SettingsFor(const PlayerOptions& options) {
     settings.pollSleepMs = options.pollSleepMs;
     settings.playOutMs = options.playOutMs;
     settings.logWrites = !options.writeLogPath.empty();
+    settings.silenceAfterDsp = options.silenceAfterDsp;
     return settings;
+}
+
+// The player finds its DSP plug-ins in its Plugins folder, the output
+// plug-in's; a path given in full is taken as it is.
+std::string DspPathIn(const std::string& pluginFolder, const std::string& dsp) {
+    if (dsp.empty() || dsp.find_first_of("\\/") != std::string::npos)
+        return dsp;
+    return pluginFolder + "\\" + dsp;
 }
 
 std::unique_ptr<DspPlugin> LoadDsp(const std::string& path, HWND mainWindow, Console& console) {
@@ -77,6 +86,8 @@ std::unique_ptr<DspPlugin> LoadDsp(const std::string& path, HWND mainWindow, Con
     std::string reason;
     auto dsp = DspPlugin::Load(path, mainWindow, reason);
     console.Note(dsp ? "dsp: " + std::string(dsp->Description()) : "dsp: skipped, " + reason);
+    if (dsp)
+        console.Note("dsp init: " + std::to_string(dsp->InitResult()));
     return dsp;
 }
 
@@ -87,6 +98,8 @@ PlaybackResult Play(const PlayerOptions& options, const std::vector<PcmAudio>& t
     PlaybackControl control;
     PlaybackClock clock;
     UserActions actions(options, output, control, answers);
+    if (dsp != nullptr && options.dspConfigAt.Wanted())
+        actions.Add(options.dspConfigAt.atMs, "dsp config", [dsp] { dsp->Config(dsp); });
     Decoder decoder(output, dsp, tracks, SettingsFor(options), control, answers.playbackContinues,
                     clock);
     decoder.Start();
@@ -141,6 +154,10 @@ int RunPlayer(const PlayerOptions& options, const std::vector<PcmAudio>& tracks)
 
     const std::string pluginPath =
         options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
+    PreparePlayerSettings(settings, FileNameOf(pluginPath));
+    const std::string removed = TakeRemovalRequest(settings);
+    if (!removed.empty())
+        console.Note("startup: would remove " + removed + " (remove_genplug=)");
     PlaybackResult result;
     PlayerAnswers answers;
     {
@@ -152,14 +169,16 @@ int RunPlayer(const PlayerOptions& options, const std::vector<PcmAudio>& tracks)
         console.Note("settings: " + answers.settingsFile);
         console.Note("device: \"" + device + "\"");
         const OutputSession session(plugin, window.Handle());
-        const std::unique_ptr<DspPlugin> dsp = LoadDsp(options.dspPath, window.Handle(), console);
+        const std::unique_ptr<DspPlugin> dsp =
+            LoadDsp(DspPathIn(answers.pluginFolder, options.dspPath), window.Handle(), console);
         result = Play(options, tracks, plugin.Module(), dsp ? &dsp->Module() : nullptr, answers,
                       console);
     }
     console.Note("tracks: played=" + std::to_string(result.tracksPlayed) + " of " +
                  std::to_string(tracks.size()) + (result.stopped ? ", stopped by the user" : ""));
     if (answers.restartRequests > 0)
-        console.Note("restart requested");
+        console.Note("restart requested: " + std::to_string(answers.restartRequests.load()) +
+                     " request(s)");
     const std::string removal = RemovalRequest(settings);
     if (!removal.empty())
         console.Note("removal requested: " + removal);

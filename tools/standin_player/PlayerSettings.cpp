@@ -4,6 +4,7 @@
 
 #include <mmsystem.h>
 
+#include <fstream>
 #include <stdexcept>
 
 namespace standin {
@@ -96,6 +97,28 @@ std::string RemovalRequest(const SettingsFolder& folder) {
     GetPrivateProfileStringA("WINAMP", "remove_genplug", "", value, sizeof value,
                              folder.SettingsFile().c_str());
     return value;
+}
+
+void PreparePlayerSettings(const SettingsFolder& folder, const std::string& outputPluginName) {
+    const std::string file = folder.SettingsFile();
+    if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return;
+    std::ofstream out(file, std::ios::binary);
+    out << "[Winamp]\r\n"
+        << "player=Quellspring stand-in player\r\n"
+        << "outname=" << outputPluginName << "\r\n"
+        << "[Stand-in player]\r\n"
+        << "made=at the first start\r\n";
+    if (!out.flush())
+        throw std::runtime_error("cannot write " + file);
+}
+
+std::string TakeRemovalRequest(const SettingsFolder& folder) {
+    const std::string removal = RemovalRequest(folder);
+    if (!removal.empty())
+        WritePrivateProfileStringA("Winamp", "remove_genplug", nullptr,
+                                   folder.SettingsFile().c_str());
+    return removal;
 }
 
 } // namespace standin

@@ -34,4 +34,14 @@ void WritePluginDevice(const SettingsFolder& folder, const std::string& device);
 // The file a plug-in asked the player to remove through its settings file, or "".
 std::string RemovalRequest(const SettingsFolder& folder);
 
+// Makes the player's own settings file when it is missing: a "[Winamp]"
+// section with a few lines of the player's, and a section after it, as a
+// real one has.
+void PreparePlayerSettings(const SettingsFolder& folder, const std::string& outputPluginName);
+
+// What the player does at its start with a removal entry left by a plug-in:
+// it takes the entry out of its settings file and returns the file named
+// (the stand-in only reports it; it removes nothing), or "" without one.
+std::string TakeRemovalRequest(const SettingsFolder& folder);
+
 } // namespace standin

@@ -71,12 +71,12 @@ std::unique_ptr<DspPlugin> DspPlugin::Load(const std::string& path, HWND mainWin
     }
     module->hwndParent = mainWindow;
     module->hDllInstance = library.Get();
-    module->Init(module);
-    return std::make_unique<DspPlugin>(std::move(library), *module);
+    const int initResult = module->Init(module);
+    return std::make_unique<DspPlugin>(std::move(library), *module, initResult);
 }
 
-DspPlugin::DspPlugin(LibraryHandle library, winampDSPModule& module)
-    : library_(std::move(library)), module_(&module) {}
+DspPlugin::DspPlugin(LibraryHandle library, winampDSPModule& module, int initResult)
+    : library_(std::move(library)), module_(&module), initResult_(initResult) {}
 
 DspPlugin::~DspPlugin() {
     module_->Quit(module_);

@@ -50,18 +50,20 @@ public:
     // its first module is missing: the player then plays without a DSP.
     static std::unique_ptr<DspPlugin> Load(const std::string& path, HWND mainWindow,
                                            std::string& reason);
-    // Takes over an initialised module.
-    DspPlugin(LibraryHandle library, winampDSPModule& module);
+    // Takes over an initialised module, and what its Init answered.
+    DspPlugin(LibraryHandle library, winampDSPModule& module, int initResult = 0);
     DspPlugin(const DspPlugin&) = delete;
     DspPlugin& operator=(const DspPlugin&) = delete;
     ~DspPlugin();
 
     winampDSPModule& Module() const { return *module_; }
     const char* Description() const;
+    int InitResult() const { return initResult_; }
 
 private:
     LibraryHandle library_;
     winampDSPModule* module_;
+    int initResult_;
 };
 
 } // namespace standin

@@ -36,6 +36,10 @@ UserActions::UserActions(const PlayerOptions& options, Out_Module& output, Playb
                      [](const Step& a, const Step& b) { return a.atMs < b.atMs; });
 }
 
+void UserActions::Add(std::int64_t atMs, std::string what, std::function<void()> act) {
+    steps_.push_back({atMs, std::move(what), std::move(act)});
+}
+
 void UserActions::RunDue(std::int64_t elapsedMs, Console& console) {
     for (Step& step : steps_) {
         if (step.done || step.atMs > elapsedMs)
