@@ -6,6 +6,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "dspproxy/RemovalEntry.h"
 #include "host/PlayerInterface.h"
@@ -234,6 +235,32 @@ TEST_F(LoneProxyTest, AsksOnceForARestartAndItsRemoval) {
 
     EXPECT_STREQ(header->getModule(0)->description, "Quovant Quellspring Detector DSP v1.0");
     ExpectUnboundAnswers(header);
+}
+
+// Explorer's properties and the installer read these; nothing in the proxy does.
+TEST(ProxyTest, CarriesItsVersionResource) {
+    const std::string path = ProxyBesideOutput;
+    DWORD ignored = 0;
+    std::vector<char> block(GetFileVersionInfoSizeA(path.c_str(), &ignored));
+    ASSERT_FALSE(block.empty());
+    ASSERT_TRUE(
+        GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+    const std::pair<const char*, const char*> values[] = {
+        {"FileDescription", "Quellspring Detector DSP"},
+        {"InternalName", "Quellspring Detector DSP"},
+        {"ProductName", "Quellspring Detector DSP"},
+        {"FileVersion", "1.0.1.1"},
+        {"ProductVersion", "1.0"},
+        {"OriginalFilename", "dsp_qvquellspring.dll"}};
+    for (const auto& [name, expected] : values) {
+        char* text = nullptr;
+        UINT length = 0;
+        const std::string key = std::string("\\StringFileInfo\\040904e4\\") + name;
+        ASSERT_TRUE(
+            VerQueryValueA(block.data(), key.c_str(), reinterpret_cast<void**>(&text), &length))
+            << name;
+        EXPECT_STREQ(text, expected) << name;
+    }
 }
 
 } // namespace
