@@ -48,7 +48,7 @@ void ResumeAt(const TGuardFrame& frame, CONTEXT& context) {
     context.Rsp = word(2);
     if ((context.ContextFlags & CONTEXT_FLOATING_POINT) == CONTEXT_FLOATING_POINT) {
         context.FltSave.TagWord = 0; // abridged tags: 0 marks every register empty
-        context.FltSave.StatusWord &= ~0x3F7F;
+        context.FltSave.StatusWord = 0; // no pending exception, top of stack 0
     }
 #else
     context.Ebp = word(0);
@@ -56,7 +56,7 @@ void ResumeAt(const TGuardFrame& frame, CONTEXT& context) {
     context.Esp = word(2);
     if ((context.ContextFlags & CONTEXT_FLOATING_POINT) == CONTEXT_FLOATING_POINT) {
         context.FloatSave.TagWord = 0xFFFF;
-        context.FloatSave.StatusWord &= ~0x3F7F;
+        context.FloatSave.StatusWord = 0;
     }
 #endif
 }
