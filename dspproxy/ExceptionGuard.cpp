@@ -47,7 +47,7 @@ void ResumeAt(const TGuardFrame& frame, CONTEXT& context) {
     context.Rip = word(1);
     context.Rsp = word(2);
     if ((context.ContextFlags & CONTEXT_FLOATING_POINT) == CONTEXT_FLOATING_POINT) {
-        context.FltSave.TagWord = 0; // abridged tags: 0 marks every register empty
+        context.FltSave.TagWord = 0;    // abridged tags: 0 marks every register empty
         context.FltSave.StatusWord = 0; // no pending exception, top of stack 0
     }
 #else
