@@ -12,6 +12,9 @@
 #     build, so that its install and uninstall logic can run under wine64.
 #     It is never shipped.
 #
+#   tools/package.sh --list      the plug-in files shipped, one per line
+#   tools/package.sh --version   the version
+#
 # The version is the one in CMakeLists.txt's project(); the files shipped are
 # those in tools/installer/plugins.list. A missing DLL or one of the wrong
 # architecture stops the build with a message naming it.
@@ -25,15 +28,6 @@ fail() {
     exit 1
 }
 
-test_amd64=0
-if [ "${1:-}" = "--test-amd64" ]; then
-    test_amd64=1
-    shift
-fi
-[ $# -eq 2 ] || fail "usage: $0 [--test-amd64] DLL_DIR OUT_DIR"
-dll_dir=$(realpath -m "$1")
-out_dir=$(realpath -m "$2")
-
 version=$(sed -nE 's/^project\(qvquellspring VERSION ([0-9]+(\.[0-9]+){0,3})[ )].*/\1/p' "$ROOT/CMakeLists.txt")
 [ -n "$version" ] || fail "no version found in project() of $ROOT/CMakeLists.txt"
 # The installer's version block needs all four parts.
@@ -42,6 +36,25 @@ while [ "$(tr -cd . <<<"$file_version" | wc -c)" -lt 3 ]; do file_version="$file
 
 mapfile -t plugins < <(sed -e 's/#.*//' -e 's/[[:space:]]*$//' -e '/^$/d' "$INSTALLER_DIR/plugins.list")
 [ "${#plugins[@]}" -gt 0 ] || fail "no plug-in named in $INSTALLER_DIR/plugins.list"
+
+case "${1:-}" in
+--list)
+    printf '%s\n' "${plugins[@]}"
+    exit 0
+    ;;
+--version)
+    echo "$version"
+    exit 0
+    ;;
+esac
+test_amd64=0
+if [ "${1:-}" = "--test-amd64" ]; then
+    test_amd64=1
+    shift
+fi
+[ $# -eq 2 ] || fail "usage: $0 [--test-amd64] DLL_DIR OUT_DIR"
+dll_dir=$(realpath -m "$1")
+out_dir=$(realpath -m "$2")
 
 if [ $test_amd64 -eq 1 ]; then
     want_format=pei-x86-64
@@ -82,7 +95,7 @@ else
     defines=()
 fi
 makensis -V2 -INPUTCHARSET UTF8 "${defines[@]}" \
-    "-DQV_VERSION=$file_version" "-DQV_DLL_DIR=$dll_dir" "-DQV_PLUGIN_LIST=$stage/plugins.nsh" \
+    "-DQV_VERSION=$version" "-DQV_FILE_VERSION=$file_version" "-DQV_DLL_DIR=$dll_dir" "-DQV_PLUGIN_LIST=$stage/plugins.nsh" \
     "-DQV_LICENSE=$stage/LICENSE.txt" "-DQV_OUTFILE=$stage/$installer" \
     "$INSTALLER_DIR/qvquellspring.nsi" >"$stage/makensis.log" 2>&1 ||
     { cat "$stage/makensis.log" >&2; fail "makensis failed"; }

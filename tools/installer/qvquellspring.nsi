@@ -12,7 +12,8 @@
 ;   in silent mode).
 ;
 ; tools/package.sh builds it and defines:
-;   QV_VERSION      dotted four-part version
+;   QV_VERSION      the version as the build states it
+;   QV_FILE_VERSION the same with all four parts, for the version block
 ;   QV_DLL_DIR      folder holding the plug-in DLLs
 ;   QV_PLUGIN_LIST  include file whose macro QV_EACH_PLUGIN OP inserts OP once
 ;                   per plug-in file name (one list for install and uninstall)
@@ -53,12 +54,12 @@ ShowInstDetails show
 ShowUninstDetails show
 BrandingText "${QV_PRODUCT} ${QV_VERSION}"
 
-VIProductVersion "${QV_VERSION}"
+VIProductVersion "${QV_FILE_VERSION}"
 VIAddVersionKey "ProductName" "${QV_PRODUCT}"
 VIAddVersionKey "CompanyName" "Quovant"
 VIAddVersionKey "LegalCopyright" "Copyright (C) Quovant"
 VIAddVersionKey "FileDescription" "${QV_PRODUCT} Winamp plug-ins setup"
-VIAddVersionKey "FileVersion" "${QV_VERSION}"
+VIAddVersionKey "FileVersion" "${QV_FILE_VERSION}"
 VIAddVersionKey "ProductVersion" "${QV_VERSION}"
 
 !define MUI_ABORTWARNING
