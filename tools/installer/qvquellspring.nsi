@@ -48,7 +48,11 @@
 
 Name "${QV_PRODUCT} ${QV_VERSION}"
 OutFile "${QV_OUTFILE}"
-SetCompressor /SOLID lzma
+!ifdef QV_TEST_AMD64
+  SetCompressor zlib ; quicker to build, and nobody downloads it
+!else
+  SetCompressor /SOLID lzma
+!endif
 RequestExecutionLevel admin
 ShowInstDetails show
 ShowUninstDetails show
