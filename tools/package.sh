@@ -94,7 +94,7 @@ else
     installer="qvquellspring-$version-setup.exe"
     defines=()
 fi
-makensis -V2 -INPUTCHARSET UTF8 "${defines[@]}" \
+makensis -V2 -WX -INPUTCHARSET UTF8 "${defines[@]}" \
     "-DQV_VERSION=$version" "-DQV_FILE_VERSION=$file_version" "-DQV_DLL_DIR=$dll_dir" "-DQV_PLUGIN_LIST=$stage/plugins.nsh" \
     "-DQV_LICENSE=$stage/LICENSE.txt" "-DQV_OUTFILE=$stage/$installer" \
     "$INSTALLER_DIR/qvquellspring.nsi" >"$stage/makensis.log" 2>&1 ||

@@ -182,6 +182,7 @@ SETUP="$WORK/dist/qvquellspring-$VERSION-setup.exe"
     "$(printf '%s\n' "${PLUGINS[@]}" LICENSE.txt README.txt | LC_ALL=C sort)" ] ||
     { 7z l "$ZIP" >&2; fail "the zip holds other files than the plug-ins, README.txt and LICENSE.txt"; }
 
+x86_64-w64-mingw32-objdump -f "$SETUP" | grep -q 'file format pei-i386' || fail "$SETUP is not a 32-bit program"
 7z l "$SETUP" >"$WORK/setup-list.txt" || fail "7z cannot list $SETUP"
 cat "$WORK/setup-list.txt" >&2
 mkdir -p "$WORK/from-setup" "$WORK/from-zip"
