@@ -1,12 +1,13 @@
 # make demo ARGS="..."   build both architectures and run the stand-in player
 # make test              build both architectures and run every test
 # make bench             build and run the benchmarks (never part of make test)
+# make package           build the i686 deliverables, then dist/qvquellspring-<version>.zip and -setup.exe
 BUILD ?= build
 ARGS ?=
 CTEST_ARGS ?=
 JOBS ?= 2
 
-.PHONY: all setup build build-i686 build-x86_64 test demo bench clean
+.PHONY: all setup build build-i686 build-x86_64 test demo bench package clean
 
 all: build
 
@@ -33,6 +34,9 @@ demo: build
 
 bench: build
 	@bash tools/testenv.sh $(BUILD)/x86_64/testenv -- bash tools/bench.sh $(BUILD)/x86_64
+
+package: setup build-i686
+	@bash tools/package.sh $(BUILD)/i686 dist
 
 clean:
 	rm -rf $(BUILD)

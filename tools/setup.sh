@@ -21,6 +21,11 @@ want parec pulseaudio-utils
 want Xvfb xvfb
 want xwd x11-apps
 want python3 python3
+# Release packaging and its test: the installer compiler, the zip, and 7z
+# to list what an installer holds.
+want makensis nsis
+want zip zip
+want 7z p7zip-full
 
 if [ "${#need[@]}" -eq 0 ]; then
   exit 0
