@@ -46,6 +46,8 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
          [](PlayerOptions& o, const std::string&, const std::string& v) { o.pluginPath = v; }},
         {"--dsp",
          [](PlayerOptions& o, const std::string&, const std::string& v) { o.dspPath = v; }},
+        {"--input", [](PlayerOptions& o, const std::string&,
+                       const std::string& v) { o.inputPaths.push_back(v); }},
         {"--settings-dir",
          [](PlayerOptions& o, const std::string&, const std::string& v) { o.settingsDir = v; }},
         {"--device",
@@ -148,6 +150,9 @@ const char* UsageText() {
            "  --plugin PATH          output plug-in (default: out_qvquellspring.dll next to\n"
            "                         the player or one folder up)\n"
            "  --dsp PATH             also load this DSP plug-in and run each block through it\n"
+           "  --input PATH           decode the tracks with this input plug-in (repeatable:\n"
+           "                         the first that accepts a file plays it); --tone tracks\n"
+           "                         are handed over as tone://SECONDS?rate=R&channels=C&bits=B\n"
            "  --settings-dir DIR     folder of the player's winamp.ini (default: a fresh\n"
            "                         temporary folder, removed at the end)\n"
            "  --device NAME          output device the plug-in is set to use\n"
