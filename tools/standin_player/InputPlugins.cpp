@@ -40,10 +40,20 @@ std::string ExtensionOf(const std::string& name) {
     return name.substr(dot + 1);
 }
 
+// The plug-in's own folder is searched first for the libraries it needs, as
+// beside the player's plug-ins; that search wants a full path.
+LibraryHandle LoadByFullPath(const std::string& path) {
+    char full[MAX_PATH + 1] = {};
+    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    const bool expanded = length > 0 && length < MAX_PATH;
+    return LibraryHandle(LoadLibraryExA(expanded ? full : path.c_str(), nullptr,
+                                        expanded ? LOAD_WITH_ALTERED_SEARCH_PATH : 0));
+}
+
 } // namespace
 
 std::unique_ptr<InputPlugin> InputPlugin::Load(const std::string& path, std::string& reason) {
-    LibraryHandle library(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    LibraryHandle library = LoadByFullPath(path);
     if (!library) {
         reason = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
         return nullptr;
