@@ -6,7 +6,7 @@
 set -euo pipefail
 build=$(realpath "$1")
 work=$(mktemp -d "$build/bench-input-stop.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${QV_BENCH_KEEP:-}" ] && cp -r "$work" "$QV_BENCH_KEEP"; rm -rf "$work"' EXIT
 
 printf '[in_standin]\r\nPollCanWrite=0\r\n' >"$work/winamp.ini"
 for run in 1 2 3 4 5; do
