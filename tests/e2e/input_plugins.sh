@@ -34,6 +34,14 @@ expect_line 'missing.wav: Play failed with -1$'
 expect_line '^tracks: played=1 of 3$'
 expect "abs(audio_ms - 500) <= 1"
 
+# Volume and pan reach the output through the plug-in: values out of the
+# output's range make it ask the player, which shows them in the trace.
+play --no-device --quiet --trace-requests --input "$ANSI" --tone 1 --pan 300 --volume 300 \
+    --volume-at 200
+expect_line '^request 123 pan wparam=300 -> 300$'
+expect_line '^action: volume 300 at wall_ms='
+expect_line '^request 122 volume wparam=300 -> 300$'
+
 # Seek from 0.5 s to 2.5 s of a 3 s tune: the plug-in flushes the output to
 # 2500 ms, the output time reads 2500 right after, and it runs on from there.
 play --no-device --quiet --input "$ANSI" --tone 3 --seek-at 500 --seek-to 2500
