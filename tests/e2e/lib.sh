@@ -26,12 +26,18 @@ fail() {
     exit 1
 }
 
+# With QV_E2E_INPUT set to an input plug-in, every run decodes its tracks
+# through that plug-in instead of the player's own decoder.
+INPUT_ARGS=()
+[ -n "${QV_E2E_INPUT:-}" ] && INPUT_ARGS=(--input "$(winpath "$QV_E2E_INPUT")")
+
 # Runs the player with the plug-in and the given arguments. Output goes to
 # $WORK/out.txt and $WORK/err.txt; the exit code to PLAYER_RC.
 run_player() {
-    echo "+ standin_player $*" >&2
+    echo "+ standin_player ${INPUT_ARGS[*]} $*" >&2
     set +e
-    "$WINE" "$PLAYER" --plugin "$(winpath "$PLUGIN")" "$@" >"$WORK/out.txt" 2>"$WORK/err.txt"
+    "$WINE" "$PLAYER" --plugin "$(winpath "$PLUGIN")" "${INPUT_ARGS[@]}" "$@" \
+        >"$WORK/out.txt" 2>"$WORK/err.txt"
     PLAYER_RC=$?
     set -e
     # The Windows runtime ends its lines with CR LF.

@@ -78,9 +78,7 @@ bool Decoder::PlayTrack(const PcmAudio& track, bool last) {
         output_.Open(format.sampleRate, format.channels, format.bitsPerSample, -1, -1);
     clock_.StartOnce();
     if (opened < 0) {
-        result_.error =
-            "Open(" + std::to_string(format.sampleRate) + ", " + std::to_string(format.channels) +
-            ", " + std::to_string(format.bitsPerSample) + ") failed with " + std::to_string(opened);
+        result_.error = OpenFailureText(format, opened);
         return false;
     }
     ++result_.tracksPlayed;
@@ -145,13 +143,23 @@ void Decoder::WriteBlock(const char* data, int frames, const PcmFormat& format) 
     if (bytes == 0)
         return;
     output_.Write(block_.data(), bytes);
-    if (settings_.logWrites)
-        result_.writes.push_back({result_.audioMs, clock_.ElapsedMsPrecise()});
-    result_.wallMs = clock_.ElapsedMs();
-    result_.outputMs = output_.GetOutputTime();
-    result_.writtenMs = output_.GetWrittenTime();
-    result_.audioMs += 1000.0 * bytes / format.BytesPerSecond();
-    ++result_.blocks;
+    CountWrite(result_, bytes, format, output_, clock_, settings_.logWrites);
+}
+
+void CountWrite(PlaybackResult& result, int bytes, const PcmFormat& format, Out_Module& output,
+                const PlaybackClock& clock, bool logWrites) {
+    if (logWrites)
+        result.writes.push_back({result.audioMs, clock.ElapsedMsPrecise()});
+    result.wallMs = clock.ElapsedMs();
+    result.outputMs = output.GetOutputTime();
+    result.writtenMs = output.GetWrittenTime();
+    result.audioMs += 1000.0 * bytes / format.BytesPerSecond();
+    ++result.blocks;
+}
+
+std::string OpenFailureText(const PcmFormat& format, int opened) {
+    return "Open(" + std::to_string(format.sampleRate) + ", " + std::to_string(format.channels) +
+           ", " + std::to_string(format.bitsPerSample) + ") failed with " + std::to_string(opened);
 }
 
 } // namespace standin

@@ -83,6 +83,13 @@ struct PlaybackResult {
 // Frames per block: the wanted count, cut so that a block stays within MaxBlockBytes.
 int BlockFramesFor(const PcmFormat& format, int wantedFrames);
 
+// Counts a Write of `bytes` that has just returned, with the plug-in's times right after it.
+void CountWrite(PlaybackResult& result, int bytes, const PcmFormat& format, Out_Module& output,
+                const PlaybackClock& clock, bool logWrites);
+
+// The error a failed Open leaves in the result.
+std::string OpenFailureText(const PcmFormat& format, int opened);
+
 class Decoder {
 public:
     Decoder(Out_Module& output, winampDSPModule* dsp, const std::vector<PcmAudio>& tracks,

@@ -46,6 +46,8 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
          [](PlayerOptions& o, const std::string&, const std::string& v) { o.pluginPath = v; }},
         {"--dsp",
          [](PlayerOptions& o, const std::string&, const std::string& v) { o.dspPath = v; }},
+        {"--input", [](PlayerOptions& o, const std::string&,
+                       const std::string& v) { o.inputPaths.push_back(v); }},
         {"--settings-dir",
          [](PlayerOptions& o, const std::string&, const std::string& v) { o.settingsDir = v; }},
         {"--device",
@@ -157,6 +159,10 @@ const char* UsageText() {
            "                         a bare file name is taken from the output plug-in's\n"
            "                         folder, the player's Plugins folder\n"
            "  --dsp-config-at MS     open the DSP plug-in's configuration at this moment\n"
+           "  --input PATH           decode the tracks with this input plug-in (repeatable:\n"
+           "                         the first that accepts a file plays it); --tone tracks\n"
+           "                         are handed over as tone://SECONDS?rate=R&channels=C&bits=B;\n"
+           "                         block size and polling are then the plug-in's own\n"
            "  --settings-dir DIR     folder of the player's winamp.ini (default: a fresh\n"
            "                         temporary folder, removed at the end)\n"
            "  --device NAME          output device the plug-in is set to use\n"

@@ -36,6 +36,8 @@ struct PlayerOptions {
     std::string settingsDir;           // empty: a fresh temporary folder
     std::optional<std::string> device; // nullopt: the wave mapper's name
     std::string outputPluginName;      // answer to request 625; empty: the loaded file's name
+    // Input plug-ins that decode the tracks; empty: the player decodes them itself.
+    std::vector<std::string> inputPaths;
 
     int blockFrames = 576;
     int pollSleepMs = 10;

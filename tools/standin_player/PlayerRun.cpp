@@ -9,6 +9,7 @@
 
 #include "tools/standin_player/Console.h"
 #include "tools/standin_player/Decoder.h"
+#include "tools/standin_player/InputHost.h"
 #include "tools/standin_player/MessagePump.h"
 #include "tools/standin_player/PlayerSettings.h"
 #include "tools/standin_player/PlayerWindow.h"
@@ -97,7 +98,8 @@ PlaybackResult Play(const PlayerOptions& options, const std::vector<PcmAudio>& t
                     Console& console) {
     PlaybackControl control;
     PlaybackClock clock;
-    UserActions actions(options, output, control, answers);
+    DecoderTransport transport(output, control);
+    UserActions actions(options, transport, answers);
     if (dsp != nullptr && options.dspConfigAt.Wanted())
         actions.Add(options.dspConfigAt.atMs, "dsp config", [dsp] { dsp->Config(dsp); });
     Decoder decoder(output, dsp, tracks, SettingsFor(options), control, answers.playbackContinues,
@@ -171,11 +173,15 @@ int RunPlayer(const PlayerOptions& options, const std::vector<PcmAudio>& tracks)
         const OutputSession session(plugin, window.Handle());
         const std::unique_ptr<DspPlugin> dsp =
             LoadDsp(DspPathIn(answers.pluginFolder, options.dspPath), window.Handle(), console);
-        result = Play(options, tracks, plugin.Module(), dsp ? &dsp->Module() : nullptr, answers,
-                      console);
+        winampDSPModule* const dspModule = dsp ? &dsp->Module() : nullptr;
+        result = options.inputPaths.empty()
+                     ? Play(options, tracks, plugin.Module(), dspModule, answers, console)
+                     : PlayThroughInputs(options, plugin.Module(), window.Handle(), dspModule,
+                                         answers, console);
     }
     console.Note("tracks: played=" + std::to_string(result.tracksPlayed) + " of " +
-                 std::to_string(tracks.size()) + (result.stopped ? ", stopped by the user" : ""));
+                 std::to_string(options.tracks.size()) +
+                 (result.stopped ? ", stopped by the user" : ""));
     if (answers.restartRequests > 0)
         console.Note("restart requested: " + std::to_string(answers.restartRequests.load()) +
                      " request(s)");

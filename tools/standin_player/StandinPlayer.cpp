@@ -34,7 +34,10 @@ std::vector<standin::PcmAudio> LoadTracks(const standin::PlayerOptions& options)
 
 int Run(const std::vector<std::string>& arguments) {
     const standin::PlayerOptions options = standin::ParseOptions(arguments);
-    const std::vector<standin::PcmAudio> tracks = LoadTracks(options);
+    // Input plug-ins decode the files themselves: the player only names them.
+    const bool decodeHere = options.inputPaths.empty() || !options.writeWavPath.empty();
+    const std::vector<standin::PcmAudio> tracks =
+        decodeHere ? LoadTracks(options) : std::vector<standin::PcmAudio>();
     if (!options.writeWavPath.empty()) {
         standin::WriteWavFile(options.writeWavPath, tracks.front());
         return 0;

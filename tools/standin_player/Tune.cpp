@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <iterator>
 
 namespace standin {
@@ -11,6 +13,8 @@ namespace {
 constexpr double Pi = 3.14159265358979323846;
 constexpr double NoteSeconds = 0.25;
 constexpr double Level = 0.5; // leaves headroom, and keeps a listener's ears safe
+constexpr char ToneScheme[] = "tone://";
+constexpr double LongestToneSeconds = 3600.0;
 
 // A major pentatonic phrase, as semitones above A4; it loops for longer tunes.
 constexpr int Melody[] = {3, 5, 7, 10, 12, 10, 7, 5, 3, 7, 12, 15, 12, 7, 5, 3};
@@ -70,6 +74,30 @@ PcmAudio MakeTune(double seconds, const PcmFormat& format) {
         }
     }
     return audio;
+}
+
+std::string ToneName(const ToneRequest& tone) {
+    char name[128];
+    std::snprintf(name, sizeof name, "%s%.17g?rate=%d&channels=%d&bits=%d", ToneScheme,
+                  tone.seconds, tone.format.sampleRate, tone.format.channels,
+                  tone.format.bitsPerSample);
+    return name;
+}
+
+std::optional<ToneRequest> ParseToneName(const std::string& name) {
+    const std::size_t schemeLength = sizeof ToneScheme - 1;
+    if (name.size() <= schemeLength || _strnicmp(name.c_str(), ToneScheme, schemeLength) != 0)
+        return std::nullopt;
+    ToneRequest tone;
+    int used = -1;
+    const int read = std::sscanf(name.c_str() + schemeLength, "%lf?rate=%d&channels=%d&bits=%d%n",
+                                 &tone.seconds, &tone.format.sampleRate, &tone.format.channels,
+                                 &tone.format.bitsPerSample, &used);
+    if (read != 4 || used < 0 || name.c_str()[schemeLength + used] != '\0' ||
+        !(tone.seconds > 0.0 && tone.seconds <= LongestToneSeconds) ||
+        !IsSupportedFormat(tone.format))
+        return std::nullopt;
+    return tone;
 }
 
 } // namespace standin

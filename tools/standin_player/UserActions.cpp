@@ -4,32 +4,26 @@
 
 namespace standin {
 
-UserActions::UserActions(const PlayerOptions& options, Out_Module& output, PlaybackControl& control,
+UserActions::UserActions(const PlayerOptions& options, Transport& transport,
                          PlayerAnswers& answers) {
     if (options.stopAt.Wanted())
-        steps_.push_back(
-            {options.stopAt.atMs, "stop", [&control] { control.stopRequested = true; }});
+        steps_.push_back({options.stopAt.atMs, "stop", [&transport] { transport.Stop(); }});
     if (options.pauseAt.Wanted()) {
-        steps_.push_back({options.pauseAt.atMs, "pause", [&output, &control] {
-                              control.paused = true;
-                              output.Pause(1);
-                          }});
-        steps_.push_back({options.pauseAt.atMs + options.pauseMs, "unpause", [&output, &control] {
-                              output.Pause(0);
-                              control.paused = false;
-                          }});
+        steps_.push_back({options.pauseAt.atMs, "pause", [&transport] { transport.Pause(true); }});
+        steps_.push_back({options.pauseAt.atMs + options.pauseMs, "unpause",
+                          [&transport] { transport.Pause(false); }});
     }
     if (options.seekAt.Wanted()) {
         const int to = options.seekToMs;
         steps_.push_back({options.seekAt.atMs, "seek to " + std::to_string(to),
-                          [&control, to] { control.seekToMs = to; }});
+                          [&transport, to] { transport.Seek(to); }});
     }
     if (options.volumeAt.Wanted()) {
         const int volume = options.volume;
         steps_.push_back({options.volumeAt.atMs, "volume " + std::to_string(volume),
-                          [&output, &answers, volume] {
+                          [&transport, &answers, volume] {
                               answers.volume = volume;
-                              output.SetVolume(volume);
+                              transport.SetVolume(volume);
                           }});
     }
     std::stable_sort(steps_.begin(), steps_.end(),

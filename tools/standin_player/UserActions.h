@@ -1,7 +1,6 @@
 // The user at the player's controls: stop, pause, seek and volume at given
 // moments of wall time from the first Open. The main thread runs them, as the
-// player does when the user clicks; seek and stop only ask the decoding
-// thread, which acts between blocks.
+// player does when the user clicks, through the transport of the decoder in use.
 #pragma once
 
 #include <cstdint>
@@ -11,16 +10,15 @@
 
 #include "host/PlayerInterface.h"
 #include "tools/standin_player/Console.h"
-#include "tools/standin_player/Decoder.h"
 #include "tools/standin_player/Options.h"
 #include "tools/standin_player/PlayerWindow.h"
+#include "tools/standin_player/Transport.h"
 
 namespace standin {
 
 class UserActions {
 public:
-    UserActions(const PlayerOptions& options, Out_Module& output, PlaybackControl& control,
-                PlayerAnswers& answers);
+    UserActions(const PlayerOptions& options, Transport& transport, PlayerAnswers& answers);
 
     // One more action, at `atMs`.
     void Add(std::int64_t atMs, std::string what, std::function<void()> act);
