@@ -104,7 +104,7 @@ template <class F> void StoreQuietly(F&& store) {
 
 TConfigForm::TConfigForm(HWND owner) : Font(qv::CreateDialogFont()) {
     const char* const className = qv::RegisterFormClass(FormClassName, Procedure);
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     RECT outer{0, 0, ClientWidth, ClientHeight};
     AdjustWindowRectEx(&outer, style, FALSE, 0);
     const int height = outer.bottom - outer.top;
@@ -178,7 +178,7 @@ void TConfigForm::CreateWidgets() {
                              25, IdReset);
     DSPStatusLabel = AddControl("STATIC", "", SS_LEFT | SS_NOPREFIX, 8, 128, 0, 13, IdLabel);
     Panel1 = AddControl("STATIC", "", SS_NOTIFY, 8 + 7, 152 + 72, 226, 129, 0, nullptr,
-                        WS_EX_STATICEDGE);
+                        WS_EX_CLIENTEDGE);
     // The panel's single-line border leaves the box a client area of 222 x 125.
     RECT inner{};
     GetClientRect(Panel1, &inner);
