@@ -76,6 +76,16 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
                          const std::string& v) { o.seekToMs = ParseNonNegative(n, v); }},
         {"--volume-at", [](PlayerOptions& o, const std::string& n,
                            const std::string& v) { o.volumeAt.atMs = ParseNonNegative(n, v); }},
+        {"--config-at", [](PlayerOptions& o, const std::string& n,
+                           const std::string& v) { o.configAt.atMs = ParseNonNegative(n, v); }},
+        {"--config-scroll-at",
+         [](PlayerOptions& o, const std::string& n, const std::string& v) {
+             o.configScrollAt.atMs = ParseNonNegative(n, v);
+         }},
+        {"--about-at", [](PlayerOptions& o, const std::string& n,
+                          const std::string& v) { o.aboutAt.atMs = ParseNonNegative(n, v); }},
+        {"--about-close-ms", [](PlayerOptions& o, const std::string& n,
+                                const std::string& v) { o.aboutCloseMs = ParseNonNegative(n, v); }},
         {"--rate", [](PlayerOptions& o, const std::string& n,
                       const std::string& v) { o.tuneFormat.sampleRate = ParseInt(n, v); }},
         {"--channels", [](PlayerOptions& o, const std::string& n,
@@ -103,6 +113,10 @@ bool ApplyFlag(PlayerOptions& options, const std::string& argument) {
         options.traceRequests = true;
     else if (argument == "--quiet")
         options.quiet = true;
+    else if (argument == "--config")
+        options.configAt.atMs = 0;
+    else if (argument == "--about")
+        options.aboutAt.atMs = 0;
     else
         return false;
     return true;
@@ -162,6 +176,12 @@ const char* UsageText() {
            "  --stop-after MS        press stop at MS\n"
            "  --pause-at MS --pause-ms MS    pause at MS for a while (1000)\n"
            "  --seek-at MS --seek-to MS      seek in the current track\n"
+           "  --config | --config-at MS   open the plug-in's configuration window at the\n"
+           "                         start or at MS (it stays open while playing)\n"
+           "  --config-scroll-at MS  scroll its status read-out to the right and bottom\n"
+           "  --about | --about-at MS    open the plug-in's about box (modal; playback\n"
+           "                         goes on) and press Enter in it after --about-close-ms\n"
+           "                         (1500)\n"
            "  --output-plugin-name N file name answered as the player's output plug-in\n"
            "  --player-windows       answer request 260 with equalizer and playlist windows\n"
            "  --trace-requests       print every player request on stderr\n"

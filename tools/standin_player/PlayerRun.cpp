@@ -14,6 +14,7 @@
 #include "tools/standin_player/PlayerWindow.h"
 #include "tools/standin_player/Plugins.h"
 #include "tools/standin_player/UserActions.h"
+#include "tools/standin_player/WindowActions.h"
 
 namespace standin {
 namespace {
@@ -83,10 +84,11 @@ std::unique_ptr<DspPlugin> LoadDsp(const std::string& path, HWND mainWindow, Con
 // Plays until the decoding thread ends, answering requests meanwhile.
 PlaybackResult Play(const PlayerOptions& options, const std::vector<PcmAudio>& tracks,
                     Out_Module& output, winampDSPModule* dsp, PlayerAnswers& answers,
-                    Console& console) {
+                    HWND mainWindow, Console& console) {
     PlaybackControl control;
     PlaybackClock clock;
     UserActions actions(options, output, control, answers);
+    AddWindowActions(actions, options, output, mainWindow);
     Decoder decoder(output, dsp, tracks, SettingsFor(options), control, answers.playbackContinues,
                     clock);
     decoder.Start();
@@ -154,7 +156,7 @@ int RunPlayer(const PlayerOptions& options, const std::vector<PcmAudio>& tracks)
         const OutputSession session(plugin, window.Handle());
         const std::unique_ptr<DspPlugin> dsp = LoadDsp(options.dspPath, window.Handle(), console);
         result = Play(options, tracks, plugin.Module(), dsp ? &dsp->Module() : nullptr, answers,
-                      console);
+                      window.Handle(), console);
     }
     console.Note("tracks: played=" + std::to_string(result.tracksPlayed) + " of " +
                  std::to_string(tracks.size()) + (result.stopped ? ", stopped by the user" : ""));

@@ -22,6 +22,9 @@ public:
     UserActions(const PlayerOptions& options, Out_Module& output, PlaybackControl& control,
                 PlayerAnswers& answers);
 
+    // One more action at atMs.
+    void Add(std::int64_t atMs, std::string what, std::function<void()> act);
+
     // Runs every action due by `elapsedMs` that has not run yet.
     void RunDue(std::int64_t elapsedMs, Console& console);
 

@@ -1,0 +1,62 @@
+#include "tools/standin_player/WindowActions.h"
+
+namespace standin {
+namespace {
+
+// Window classes of the output plug-in, as a user's tools would find them.
+constexpr char AboutClass[] = "QVQuellspringAboutForm";
+constexpr char ConfigClass[] = "QVQuellspringConfigForm";
+constexpr char StatusBoxClass[] = "QVQuellspringScrollablePaintBox";
+
+HWND FindChildOfClass(HWND parent, const char* className) {
+    for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        char name[64] = {};
+        GetClassNameA(child, name, sizeof name);
+        if (lstrcmpA(name, className) == 0)
+            return child;
+        if (const HWND inner = FindChildOfClass(child, className))
+            return inner;
+    }
+    return nullptr;
+}
+
+void ScrollStatusToEnd() {
+    const HWND config = FindWindowA(ConfigClass, nullptr);
+    const HWND box = config != nullptr ? FindChildOfClass(config, StatusBoxClass) : nullptr;
+    if (box == nullptr)
+        return;
+    SendMessageA(box, WM_HSCROLL, SB_RIGHT, 0);
+    SendMessageA(box, WM_VSCROLL, SB_BOTTOM, 0);
+}
+
+// Runs inside the about box's own message loop, which dispatches the timer.
+void CALLBACK PressEnterInAbout(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    const HWND about = FindWindowA(AboutClass, nullptr);
+    if (about == nullptr)
+        return;
+    PostMessageA(about, WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageA(about, WM_CHAR, '\r', 1);
+    PostMessageA(about, WM_KEYUP, VK_RETURN, 0xC0000001);
+}
+
+} // namespace
+
+void AddWindowActions(UserActions& actions, const PlayerOptions& options, Out_Module& output,
+                      HWND mainWindow) {
+    if (options.configAt.Wanted())
+        actions.Add(options.configAt.atMs, "config",
+                    [&output, mainWindow] { output.Config(mainWindow); });
+    if (options.configScrollAt.Wanted())
+        actions.Add(options.configScrollAt.atMs, "config-scroll", [] { ScrollStatusToEnd(); });
+    if (options.aboutAt.Wanted()) {
+        const UINT closeMs = UINT(options.aboutCloseMs);
+        actions.Add(options.aboutAt.atMs, "about", [&output, mainWindow, closeMs] {
+            SetTimer(nullptr, 0, closeMs, PressEnterInAbout);
+            output.About(mainWindow);
+        });
+    }
+}
+
+} // namespace standin
