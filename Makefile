@@ -1,12 +1,13 @@
 # make demo ARGS="..."   build both architectures and run the stand-in player
 # make test              build both architectures and run every test
 # make bench             build and run the benchmarks (never part of make test)
+# make screenshots       pictures of the plug-in's windows in build/screenshots/
 BUILD ?= build
 ARGS ?=
 CTEST_ARGS ?=
 JOBS ?= 2
 
-.PHONY: all setup build build-i686 build-x86_64 test demo bench clean
+.PHONY: all setup build build-i686 build-x86_64 test demo bench screenshots clean
 
 all: build
 
@@ -33,6 +34,10 @@ demo: build
 
 bench: build
 	@bash tools/testenv.sh $(BUILD)/x86_64/testenv -- bash tools/bench.sh $(BUILD)/x86_64
+
+screenshots: build
+	@bash tools/testenv.sh $(BUILD)/x86_64/testenv -- \
+		bash tools/screenshots.sh $(BUILD)/x86_64 $(BUILD)/screenshots
 
 clean:
 	rm -rf $(BUILD)

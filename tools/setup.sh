@@ -20,6 +20,8 @@ want pulseaudio pulseaudio
 want parec pulseaudio-utils
 want Xvfb xvfb
 want xwd x11-apps
+want xwininfo x11-utils
+want /usr/bin/convert imagemagick
 want python3 python3
 
 if [ "${#need[@]}" -eq 0 ]; then
