@@ -27,10 +27,10 @@ start_player() { # start_player LOG ARGS...
     player_pid=$!
 }
 
-# Waits (up to 30 s) until the player has printed the given action.
-wait_for_action() { # wait_for_action LOG NAME
+# Waits (up to 30 s) until the player has printed the given line start.
+wait_for_line() { # wait_for_line LOG TEXT
     for _ in $(seq 300); do
-        grep -q "action: $2 at" "$1" && return 0
+        grep -q "^$2" "$1" && return 0
         kill -0 "$player_pid" 2>/dev/null || break
         sleep 0.1
     done
@@ -52,19 +52,19 @@ shoot() { # shoot SIZE FILE
 # captions itself, as Windows would.
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 start_player "$work/config.txt" --tone 6 --config --config-scroll-at 3500
-wait_for_action "$work/config.txt" config
+wait_for_line "$work/config.txt" "action: config at"
 config_size=$(xwininfo -root -tree | grep -o '"Quellspring Config".* 275x[0-9]*' | grep -o '275x[0-9]*$' | head -n 1)
 # Let the status run for a second (four ticks of its timer).
 sleep 1.5
 shoot "$config_size" "$out/config.png"
-wait_for_action "$work/config.txt" config-scroll
+wait_for_line "$work/config.txt" "action: config-scroll at"
 sleep 0.5
 shoot "$config_size" "$out/config-scrolled.png"
 wait "$player_pid"
 player_pid=""
 
 start_player "$work/about.txt" --tone 3 --about --about-close-ms 2500
-wait_for_action "$work/about.txt" about
+wait_for_line "$work/about.txt" "about: opening"
 sleep 1
 shoot 477x331 "$out/about.png"
 wait "$player_pid"

@@ -1,5 +1,7 @@
 #include "tools/standin_player/WindowActions.h"
 
+#include <cstdio>
+
 namespace standin {
 namespace {
 
@@ -54,6 +56,9 @@ void AddWindowActions(UserActions& actions, const PlayerOptions& options, Out_Mo
         const UINT closeMs = UINT(options.aboutCloseMs);
         actions.Add(options.aboutAt.atMs, "about", [&output, mainWindow, closeMs] {
             SetTimer(nullptr, 0, closeMs, PressEnterInAbout);
+            // The action's own line comes only when the modal box has closed.
+            std::printf("about: opening\n");
+            std::fflush(stdout);
             output.About(mainWindow);
         });
     }
