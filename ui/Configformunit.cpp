@@ -346,7 +346,10 @@ void TConfigForm::OnDialogKey(WPARAM key, HWND control) {
         if (next != nullptr)
             SetFocus(next);
     } else if (key == VK_RETURN) {
-        if (control == ResetButton)
+        // Enter in an open list picks the entry, as in a dialog.
+        if (SendMessageA(ComboBox1, CB_GETDROPPEDSTATE, 0, 0))
+            SendMessageA(ComboBox1, CB_SHOWDROPDOWN, FALSE, 0);
+        else if (control == ResetButton)
             ResetButtonClick();
         else
             DoneButtonClick();
