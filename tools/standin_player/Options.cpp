@@ -82,6 +82,12 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
          [](PlayerOptions& o, const std::string& n, const std::string& v) {
              o.configScrollAt.atMs = ParseNonNegative(n, v);
          }},
+        {"--config-device-at",
+         [](PlayerOptions& o, const std::string& n, const std::string& v) {
+             o.configDeviceAt.atMs = ParseNonNegative(n, v);
+         }},
+        {"--config-device",
+         [](PlayerOptions& o, const std::string&, const std::string& v) { o.configDevice = v; }},
         {"--about-at", [](PlayerOptions& o, const std::string& n,
                           const std::string& v) { o.aboutAt.atMs = ParseNonNegative(n, v); }},
         {"--about-close-ms", [](PlayerOptions& o, const std::string& n,
@@ -179,6 +185,8 @@ const char* UsageText() {
            "  --config | --config-at MS   open the plug-in's configuration window at the\n"
            "                         start or at MS (it stays open while playing)\n"
            "  --config-scroll-at MS  scroll its status read-out to the right and bottom\n"
+           "  --config-device-at MS --config-device NAME   choose NAME (\"\" for none) in\n"
+           "                         its device box with the arrow keys\n"
            "  --about | --about-at MS    open the plug-in's about box (modal; playback\n"
            "                         goes on) and press Enter in it after --about-close-ms\n"
            "                         (1500)\n"

@@ -88,7 +88,7 @@ PlaybackResult Play(const PlayerOptions& options, const std::vector<PcmAudio>& t
     PlaybackControl control;
     PlaybackClock clock;
     UserActions actions(options, output, control, answers);
-    AddWindowActions(actions, options, output, mainWindow);
+    AddWindowActions(actions, options, output, mainWindow, console);
     Decoder decoder(output, dsp, tracks, SettingsFor(options), control, answers.playbackContinues,
                     clock);
     decoder.Start();

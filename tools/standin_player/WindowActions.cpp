@@ -32,6 +32,31 @@ void ScrollStatusToEnd() {
     SendMessageA(box, WM_VSCROLL, SB_BOTTOM, 0);
 }
 
+std::string TextOf(HWND window) {
+    char text[256] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+// Arrow keys in the box's edit part, as a user steps through the list.
+void ChooseDevice(const std::string& name, Console& console) {
+    const HWND config = FindWindowA(ConfigClass, nullptr);
+    const HWND combo = config != nullptr ? FindChildOfClass(config, "ComboBox") : nullptr;
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    if (combo == nullptr || !GetComboBoxInfo(combo, &info)) {
+        console.Note("config-device: no device box");
+        return;
+    }
+    for (const WPARAM key : {VK_DOWN, VK_UP}) {
+        for (int i = 0; i < 64 && TextOf(combo) != name; ++i) {
+            SendMessageA(info.hwndItem, WM_KEYDOWN, key, 1);
+            SendMessageA(info.hwndItem, WM_KEYUP, key, LPARAM(0xC0000001));
+        }
+    }
+    console.Note("config-device: \"" + TextOf(combo) + "\"");
+}
+
 // Runs inside the about box's own message loop, which dispatches the timer.
 void CALLBACK PressEnterInAbout(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
@@ -46,12 +71,17 @@ void CALLBACK PressEnterInAbout(HWND, UINT, UINT_PTR timer, DWORD) {
 } // namespace
 
 void AddWindowActions(UserActions& actions, const PlayerOptions& options, Out_Module& output,
-                      HWND mainWindow) {
+                      HWND mainWindow, Console& console) {
     if (options.configAt.Wanted())
         actions.Add(options.configAt.atMs, "config",
                     [&output, mainWindow] { output.Config(mainWindow); });
     if (options.configScrollAt.Wanted())
         actions.Add(options.configScrollAt.atMs, "config-scroll", [] { ScrollStatusToEnd(); });
+    if (options.configDeviceAt.Wanted()) {
+        const std::string name = options.configDevice;
+        actions.Add(options.configDeviceAt.atMs, "config-device",
+                    [name, &console] { ChooseDevice(name, console); });
+    }
     if (options.aboutAt.Wanted()) {
         const UINT closeMs = UINT(options.aboutCloseMs);
         actions.Add(options.aboutAt.atMs, "about", [&output, mainWindow, closeMs] {

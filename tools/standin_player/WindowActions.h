@@ -7,12 +7,13 @@
 #include <windows.h>
 
 #include "host/PlayerInterface.h"
+#include "tools/standin_player/Console.h"
 #include "tools/standin_player/Options.h"
 #include "tools/standin_player/UserActions.h"
 
 namespace standin {
 
 void AddWindowActions(UserActions& actions, const PlayerOptions& options, Out_Module& output,
-                      HWND mainWindow);
+                      HWND mainWindow, Console& console);
 
 } // namespace standin
