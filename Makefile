@@ -2,12 +2,13 @@
 # make test              build both architectures and run every test
 # make bench             build and run the benchmarks (never part of make test)
 # make package           build the i686 deliverables, then dist/qvquellspring-<version>.zip and -setup.exe
+# make screenshots       pictures of the plug-in's windows in build/screenshots/
 BUILD ?= build
 ARGS ?=
 CTEST_ARGS ?=
 JOBS ?= 2
 
-.PHONY: all setup build build-i686 build-x86_64 test demo bench package clean
+.PHONY: all setup build build-i686 build-x86_64 test demo bench package screenshots clean
 
 all: build
 
@@ -37,6 +38,10 @@ bench: build
 
 package: setup build-i686
 	@bash tools/package.sh $(BUILD)/i686 dist
+
+screenshots: build
+	@bash tools/testenv.sh $(BUILD)/x86_64/testenv -- \
+		bash tools/screenshots.sh $(BUILD)/x86_64 $(BUILD)/screenshots
 
 clean:
 	rm -rf $(BUILD)

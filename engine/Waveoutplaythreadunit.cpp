@@ -808,8 +808,10 @@ void TWaveOutPlayThread::OnWaveOpen(HWAVEOUT handle) {
     // Only an open in progress becomes psOpen; a close that overtook the
     // notification has already moved on.
     TWaveOutPlayThreadCSBomb guard(this);
-    if (handle != nullptr && handle == DeviceHandle && State == psInit)
+    if (handle != nullptr && handle == DeviceHandle && State == psInit) {
+        DryRunsAtOpen = Stats.DryRuns.load();
         SetState(psOpen);
+    }
 }
 
 void TWaveOutPlayThread::OnRestart() {

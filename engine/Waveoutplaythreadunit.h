@@ -170,6 +170,8 @@ public:
     WAVEFORMATEX GetWaveFormat();
     // Buffers allocated and not yet freed.
     size_t LiveBuffers();
+    // Times the device ran dry while playing since it was last opened.
+    uint32_t GetUnderruns() const { return Stats.DryRuns - DryRunsAtOpen; }
     // The last state changes (at most StateHistorySize), oldest first.
     std::vector<uint8_t> StateHistory() const;
     static constexpr uint32_t StateHistorySize = 64;
@@ -194,6 +196,7 @@ public:
     TEngineStats Stats;
 
 private:
+    std::atomic<uint32_t> DryRunsAtOpen{0};
     struct TCriticalSectionDeleter {
         void operator()(CRITICAL_SECTION* section) const;
     };

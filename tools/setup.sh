@@ -20,6 +20,8 @@ want pulseaudio pulseaudio
 want parec pulseaudio-utils
 want Xvfb xvfb
 want xwd x11-apps
+want xwininfo x11-utils
+want /usr/bin/convert imagemagick
 want python3 python3
 # Release packaging and its test: the installer compiler, the zip, and 7z
 # to list what an installer holds.

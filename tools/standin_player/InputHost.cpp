@@ -12,6 +12,7 @@
 #include "tools/standin_player/Transport.h"
 #include "tools/standin_player/Tune.h"
 #include "tools/standin_player/UserActions.h"
+#include "tools/standin_player/WindowActions.h"
 
 namespace standin {
 namespace {
@@ -215,7 +216,9 @@ public:
               Console& console, PlaybackClock& clock)
         : options_(options), tap_(tap), mainWindow_(mainWindow), answers_(answers),
           console_(console), clock_(clock), transport_(tap, mainWindow, answers, console),
-          actions_(options, transport_, answers) {}
+          actions_(options, transport_, answers) {
+        AddWindowActions(actions_, options, tap.Output(), mainWindow, console);
+    }
 
     void Run(const std::vector<std::unique_ptr<InputPlugin>>& inputs, PlaybackResult& result);
 

@@ -82,6 +82,22 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
          [](PlayerOptions& o, const std::string& n, const std::string& v) {
              o.dspConfigAt.atMs = ParseNonNegative(n, v);
          }},
+        {"--config-at", [](PlayerOptions& o, const std::string& n,
+                           const std::string& v) { o.configAt.atMs = ParseNonNegative(n, v); }},
+        {"--config-scroll-at",
+         [](PlayerOptions& o, const std::string& n, const std::string& v) {
+             o.configScrollAt.atMs = ParseNonNegative(n, v);
+         }},
+        {"--config-device-at",
+         [](PlayerOptions& o, const std::string& n, const std::string& v) {
+             o.configDeviceAt.atMs = ParseNonNegative(n, v);
+         }},
+        {"--config-device",
+         [](PlayerOptions& o, const std::string&, const std::string& v) { o.configDevice = v; }},
+        {"--about-at", [](PlayerOptions& o, const std::string& n,
+                          const std::string& v) { o.aboutAt.atMs = ParseNonNegative(n, v); }},
+        {"--about-close-ms", [](PlayerOptions& o, const std::string& n,
+                                const std::string& v) { o.aboutCloseMs = ParseNonNegative(n, v); }},
         {"--rate", [](PlayerOptions& o, const std::string& n,
                       const std::string& v) { o.tuneFormat.sampleRate = ParseInt(n, v); }},
         {"--channels", [](PlayerOptions& o, const std::string& n,
@@ -111,6 +127,10 @@ bool ApplyFlag(PlayerOptions& options, const std::string& argument) {
         options.silenceAfterDsp = true;
     else if (argument == "--quiet")
         options.quiet = true;
+    else if (argument == "--config")
+        options.configAt.atMs = 0;
+    else if (argument == "--about")
+        options.aboutAt.atMs = 0;
     else
         return false;
     return true;
@@ -177,6 +197,14 @@ const char* UsageText() {
            "  --stop-after MS        press stop at MS\n"
            "  --pause-at MS --pause-ms MS    pause at MS for a while (1000)\n"
            "  --seek-at MS --seek-to MS      seek in the current track\n"
+           "  --config | --config-at MS   open the plug-in's configuration window at the\n"
+           "                         start or at MS (it stays open while playing)\n"
+           "  --config-scroll-at MS  scroll its status read-out to the right and bottom\n"
+           "  --config-device-at MS --config-device NAME   choose NAME (\"\" for none) in\n"
+           "                         its device box with the arrow keys\n"
+           "  --about | --about-at MS    open the plug-in's about box (modal; playback\n"
+           "                         goes on) and press Enter in it after --about-close-ms\n"
+           "                         (1500)\n"
            "  --output-plugin-name N file name answered as the player's output plug-in\n"
            "  --player-windows       answer request 260 with equalizer and playlist windows\n"
            "  --trace-requests       print every player request on stderr\n"

@@ -53,6 +53,12 @@ struct PlayerOptions {
     TimedAction volumeAt;
     TimedAction dspConfigAt; // the user opens the DSP plug-in's configuration
     bool silenceAfterDsp = false;
+    TimedAction configAt;       // the player's Config of the output plug-in
+    TimedAction configScrollAt; // scroll its status read-out to the right and bottom
+    TimedAction configDeviceAt; // choose configDevice in its device box, by keys
+    std::string configDevice;
+    TimedAction aboutAt;     // its About (modal: the player waits in it)
+    int aboutCloseMs = 1500; // then Enter closes the about box
 
     bool playerWindows = false; // answer request 260 with real windows
     bool traceRequests = false;

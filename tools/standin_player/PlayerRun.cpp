@@ -15,6 +15,7 @@
 #include "tools/standin_player/PlayerWindow.h"
 #include "tools/standin_player/Plugins.h"
 #include "tools/standin_player/UserActions.h"
+#include "tools/standin_player/WindowActions.h"
 
 namespace standin {
 namespace {
@@ -95,13 +96,14 @@ std::unique_ptr<DspPlugin> LoadDsp(const std::string& path, HWND mainWindow, Con
 // Plays until the decoding thread ends, answering requests meanwhile.
 PlaybackResult Play(const PlayerOptions& options, const std::vector<PcmAudio>& tracks,
                     Out_Module& output, winampDSPModule* dsp, PlayerAnswers& answers,
-                    Console& console) {
+                    HWND mainWindow, Console& console) {
     PlaybackControl control;
     PlaybackClock clock;
     DecoderTransport transport(output, control);
     UserActions actions(options, transport, answers);
     if (dsp != nullptr && options.dspConfigAt.Wanted())
         actions.Add(options.dspConfigAt.atMs, "dsp config", [dsp] { dsp->Config(dsp); });
+    AddWindowActions(actions, options, output, mainWindow, console);
     Decoder decoder(output, dsp, tracks, SettingsFor(options), control, answers.playbackContinues,
                     clock);
     decoder.Start();
@@ -175,7 +177,8 @@ int RunPlayer(const PlayerOptions& options, const std::vector<PcmAudio>& tracks)
             LoadDsp(DspPathIn(answers.pluginFolder, options.dspPath), window.Handle(), console);
         winampDSPModule* const dspModule = dsp ? &dsp->Module() : nullptr;
         result = options.inputPaths.empty()
-                     ? Play(options, tracks, plugin.Module(), dspModule, answers, console)
+                     ? Play(options, tracks, plugin.Module(), dspModule, answers, window.Handle(),
+                            console)
                      : PlayThroughInputs(options, plugin.Module(), window.Handle(), dspModule,
                                          answers, console);
     }

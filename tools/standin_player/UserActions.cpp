@@ -1,6 +1,7 @@
 #include "tools/standin_player/UserActions.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace standin {
 
@@ -32,6 +33,8 @@ UserActions::UserActions(const PlayerOptions& options, Transport& transport,
 
 void UserActions::Add(std::int64_t atMs, std::string what, std::function<void()> act) {
     steps_.push_back({atMs, std::move(what), std::move(act)});
+    std::stable_sort(steps_.begin(), steps_.end(),
+                     [](const Step& a, const Step& b) { return a.atMs < b.atMs; });
 }
 
 void UserActions::RunDue(std::int64_t elapsedMs, Console& console) {
