@@ -23,9 +23,6 @@ public:
     // One more action, at `atMs`.
     void Add(std::int64_t atMs, std::string what, std::function<void()> act);
 
-    // One more action at atMs.
-    void Add(std::int64_t atMs, std::string what, std::function<void()> act);
-
     // Runs every action due by `elapsedMs` that has not run yet.
     void RunDue(std::int64_t elapsedMs, Console& console);
 
