@@ -49,12 +49,6 @@ int AskPlayerIfOutOfRange(int value, LPARAM request) {
                                          static_cast<WPARAM>(value), request));
 }
 
-void WaitForEngineIdle(TWaveOutPlayThread& engine) {
-    // psExit: the engine thread is gone and will never report idle.
-    while (engine.State != psIdle && engine.State != psExit)
-        engine.WaitForStateChange(100);
-}
-
 } // namespace
 
 double SystemNow() {
@@ -149,8 +143,7 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     // open request of the next block and orphan the device just opened.
     if (engine->State == psIdle)
         return player::OpenResult;
-    engine->PostClose();
-    WaitForEngineIdle(*engine);
+    CloseEngine(*engine, false);
     return player::OpenResult;
 }
 

@@ -1,5 +1,6 @@
 #include "core/SampleHandOff.h"
 
+#include <algorithm>
 #include <string>
 
 #include "core/MainUnit.h"
@@ -53,6 +54,20 @@ float HeldSeconds(int32_t totalBytes, uint32_t blockAlign, int32_t sampleRate) {
     return static_cast<float>(static_cast<long double>(totalBytes) / align / rate);
 }
 
+void WaitForEngineIdle(TWaveOutPlayThread& engine) {
+    // psExit: the engine thread is gone and will never report idle. The bound
+    // keeps a stuck engine from holding the player's thread for ever.
+    const uint64_t started = ClockSource.MonotonicMs();
+    while (engine.State != psIdle && engine.State != psExit &&
+           ClockSource.MonotonicMs() - started < EngineIdleWaitMs)
+        engine.WaitForStateChange(100);
+}
+
+void CloseEngine(TWaveOutPlayThread& engine, bool) {
+    engine.PostClose();
+    WaitForEngineIdle(engine);
+}
+
 namespace {
 
 void QueueBlockToEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount,
@@ -62,23 +77,34 @@ void QueueBlockToEngine(TWaveOutPlayThread& engine, const void* data, int32_t by
     engine.QueueData(block);
 }
 
+// A close under way: the block waits for the device that follows it.
+bool Closing(uint8_t state) {
+    return state == psReset || state == psClose;
+}
+
 void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount,
                  int32_t bitsPerSample, int32_t channels, int32_t sampleRate) {
-    const uint8_t state = engine.State;
-    if (state != psIdle &&
-        (sampleRate != engine.SampleRate || bitsPerSample != engine.BitsPerSample ||
-         channels != engine.Channels || Clock.ReopenRequested != 0)) {
-        engine.PostClose();
+    uint8_t state = engine.State;
+    const bool otherFormat =
+        state != psIdle && (sampleRate != engine.SampleRate ||
+                            bitsPerSample != engine.BitsPerSample || channels != engine.Channels);
+    if (state != psIdle && (otherFormat || Clock.ReopenRequested != 0)) {
+        CloseEngine(engine, false);
         Clock.ReopenRequested = 0;
-        return;
+        state = engine.State;
+    } else if (Closing(state)) {
+        WaitForEngineIdle(engine);
+        state = engine.State;
     }
     switch (state) {
     case psIdle: {
         const std::string device = GetWantedDevice();
         SetDeviceInUse(device);
         Clock.ReopenRequested = 0;
-        if (Clock.DeviceNamed != 0)
-            engine.RequestOpen(device, sampleRate, channels, bitsPerSample, byteCount);
+        // The block that opens the device is its first to play.
+        if (Clock.DeviceNamed != 0 &&
+            engine.RequestOpen(device, sampleRate, channels, bitsPerSample, byteCount))
+            QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
         return;
     }
     case psOpen:
@@ -91,6 +117,7 @@ void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount
         QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
         return;
     }
+    case psInit: // waits in the pool until the device is open
     case psPlaying:
         QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
         return;

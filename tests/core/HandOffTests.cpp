@@ -1,6 +1,8 @@
 // The hand-off drives the engine by its state: open on the first block,
 // pre-buffer 0.45 s, play, and close on a change of format or device. The
 // engine runs for real here, on the fake wave-out device.
+#include <thread>
+
 #include "CoreTestSupport.h"
 #include "core/MainUnit.h"
 #include "core/PlaybackClock.h"
@@ -53,13 +55,30 @@ protected:
     bool Holds(int32_t bytes) {
         return Fake.WaitFor([&] { return Engine->GetTotalBytes() == bytes; });
     }
+    // The blocks handed over so far (Hand's patterns), joined.
+    std::vector<char> HandedSince(unsigned firstSeed, const std::vector<int32_t>& sizes) const {
+        std::vector<char> joined;
+        unsigned seed = firstSeed;
+        for (const int32_t size : sizes) {
+            const std::vector<char> block = Pattern(static_cast<size_t>(size), seed++);
+            joined.insert(joined.end(), block.begin(), block.end());
+        }
+        return joined;
+    }
+    // Lets the device play everything it is given until `bytes` have played.
+    bool PlaysOut(size_t bytes) {
+        return Fake.WaitFor([&] {
+            Fake.CompleteOne();
+            return Fake.Played().size() >= bytes;
+        });
+    }
 
     TFakeWaveOut Fake;
     std::unique_ptr<TWaveOutPlayThread> Engine;
     unsigned Seed = 0;
 };
 
-TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsDropped) {
+TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsItsFirstToPlay) {
     const double before = SystemNow();
     OpenWith(Block);
     EXPECT_EQ(Fake.LastOpenId(), 0u) << "the list's \"Speakers\" is device 0";
@@ -68,7 +87,7 @@ TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsDropped) {
     EXPECT_EQ(format.nChannels, 2);
     EXPECT_EQ(format.wBitsPerSample, 16);
     EXPECT_EQ(Engine->BuffSize, static_cast<uint32_t>(Block)) << "buffers take the block's size";
-    EXPECT_EQ(Engine->GetTotalBytes(), 0) << "the opening block is not played";
+    EXPECT_TRUE(Holds(Block)) << "the opening block is held to be played";
     EXPECT_EQ(Clock.FramesScheduled, 576);
     const double ahead = (Clock.NextDue - before) * SecondsPerDay;
     EXPECT_GE(ahead, 576 / 44100.0 - 0.002);
@@ -77,7 +96,6 @@ TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsDropped) {
 
 TEST_F(HandOffTest, PlayingStartsOnceMoreThanThePreBufferIsHeld) {
     OpenWith(PreBufferBytes);
-    Hand(PreBufferBytes);
     ASSERT_TRUE(Holds(PreBufferBytes));
     // Exactly 0.45 s held: the single-precision 0.449999988 stays below the
     // threshold, so this block is queued without a restart.
@@ -96,31 +114,63 @@ TEST_F(HandOffTest, PlayingStartsOnceMoreThanThePreBufferIsHeld) {
     EXPECT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 2 && Engine->ToWriteCount == 0; }));
 }
 
-TEST_F(HandOffTest, AFormatChangeClosesTheDeviceAndTheNextIdleBlockReopensIt) {
+TEST_F(HandOffTest, AReopenRequestClosesTheDeviceAndTheBlockOpensTheNextOne) {
     OpenWith(Block);
     Hand(Block);
-    ASSERT_TRUE(Holds(Block));
+    ASSERT_TRUE(Holds(2 * Block));
     Clock.ReopenRequested = 1;
-    Hand(Block, 48000);
+    Hand(Block, 48000); // closes, then opens at the new rate and waits there
     EXPECT_EQ(Clock.ReopenRequested, 0);
-    ASSERT_TRUE(WaitForState(*Engine, psIdle));
-    EXPECT_FALSE(Fake.IsOpen());
-
-    Hand(Block, 48000); // found idle: opens at the new rate, dropped
     ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_TRUE(InOrder(StateNames(*Engine), {"Open", "Reset", "Idle", "Init", "Open"}));
+    EXPECT_EQ(Fake.Calls(TFakeCall::Open), 2);
     EXPECT_EQ(Fake.LastFormat().nSamplesPerSec, 48000u);
-    EXPECT_EQ(Engine->GetTotalBytes(), 0);
-    Hand(Block, 48000);
+    EXPECT_TRUE(Holds(Block)) << "only the new format's block";
+}
+
+TEST_F(HandOffTest, BlocksHandedOverWhileTheDeviceOpensPlayInOrder) {
+    // The device takes its time to open: the blocks meanwhile wait in the pool.
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Fake.OnCall(TFakeCall::Open, [&] { WaitForSingleObject(release, 10000); });
+    const std::vector<int32_t> sizes = {Block, Block, Block, PreBufferBytes, Block};
+    Hand(sizes[0]);
+    Hand(sizes[1]);
+    Hand(sizes[2]);
+    EXPECT_EQ(StateOf(*Engine), "Init");
+    SetEvent(release);
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_TRUE(Holds(3 * Block)) << "counted in the held audio";
+    Hand(sizes[3]);
+    Hand(sizes[4]); // more than 0.45 s held: starts
+    ASSERT_TRUE(PlaysOut(4 * Block + PreBufferBytes));
+    EXPECT_EQ(Fake.Played(), HandedSince(1, sizes));
+    CloseHandle(release);
+}
+
+TEST_F(HandOffTest, ABlockThatFindsACloseUnderWayWaitsForTheNextDevice) {
+    OpenWith(Block);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Fake.OnCall(TFakeCall::Close, [&] { WaitForSingleObject(release, 10000); });
+    Engine->PostClose(); // a stop, say
+    ASSERT_TRUE(WaitForState(*Engine, psReset));
+    std::thread later([&] {
+        Sleep(50);
+        SetEvent(release);
+    });
+    Hand(Block);
+    later.join();
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_EQ(Fake.Calls(TFakeCall::Open), 2);
     EXPECT_TRUE(Holds(Block));
+    CloseHandle(release);
 }
 
 TEST_F(HandOffTest, ANewDeviceNameMovesPlaybackToThatDevice) {
     OpenWith(Block);
     SetOutDevice("Speakers(2)");
-    Hand(Block); // closes
-    ASSERT_TRUE(WaitForState(*Engine, psIdle));
-    Hand(Block); // opens the second "Speakers"
+    Hand(Block); // closes, and opens the second "Speakers" with this block
     ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_TRUE(Holds(Block));
     EXPECT_EQ(Fake.LastOpenId(), 1u);
     EXPECT_EQ(Engine->GetDeviceName(), "Speakers(2)");
     EXPECT_EQ(GetDeviceInUse(), "Speakers(2)");
@@ -157,7 +207,6 @@ TEST_F(HandOffTest, OpenKeepsADeviceOfTheSameFormatAndClosesAnyOther) {
 
 TEST_F(HandOffTest, PauseHoldsTheDeviceAndTheNextBlocksResumeIt) {
     OpenWith(PreBufferBytes);
-    Hand(PreBufferBytes);
     ASSERT_TRUE(Holds(PreBufferBytes));
     Hand(PreBufferBytes);
     ASSERT_TRUE(Holds(2 * PreBufferBytes));
