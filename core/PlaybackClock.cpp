@@ -133,9 +133,13 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     TWaveOutPlayThread* const engine = WaveOutPlayThread;
     if (engine == nullptr)
         return player::OpenResult;
-    if (Clock.ReopenRequested == 0 && sampleRate == engine->SampleRate &&
-        channels == engine->Channels && bitsPerSample == engine->BitsPerSample)
+    const bool sameFormat = sampleRate == engine->SampleRate && channels == engine->Channels &&
+                            bitsPerSample == engine->BitsPerSample;
+    if (Clock.ReopenRequested == 0 && sameFormat)
         return player::OpenResult;
+    // A new format lets the last track be heard to its end first; a reopen
+    // request (new device, reset) does not wait.
+    const bool playOut = Clock.ReopenRequested == 0;
     SetDeviceInUse(GetWantedDevice());
     Clock.ReopenRequested = 0;
     // An idle engine has nothing to close. Closing it anyway would leave its
@@ -143,7 +147,7 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     // open request of the next block and orphan the device just opened.
     if (engine->State == psIdle)
         return player::OpenResult;
-    CloseEngine(*engine, false);
+    CloseEngine(*engine, playOut);
     return player::OpenResult;
 }
 

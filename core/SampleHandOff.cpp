@@ -63,7 +63,34 @@ void WaitForEngineIdle(TWaveOutPlayThread& engine) {
         engine.WaitForStateChange(100);
 }
 
-void CloseEngine(TWaveOutPlayThread& engine, bool) {
+// Lets the device play what the engine holds: a tail shorter than the
+// pre-buffer is started too. Returns when nothing is held, the device is
+// not playing, or the time the held audio lasts (plus a margin) has passed.
+void PlayOut(TWaveOutPlayThread& engine) {
+    const float held = HeldSeconds(engine.GetTotalBytes(), engine.BlockAlign, engine.SampleRate);
+    if (!(held > 0.0f))
+        return;
+    const uint64_t bound = static_cast<uint64_t>(held * 1000.0f) + PlayOutMarginMs;
+    const uint64_t started = ClockSource.MonotonicMs();
+    for (;;) {
+        const uint8_t state = engine.State;
+        if (state != psInit && state != psOpen && state != psPlaying)
+            return;
+        if (state != psInit && engine.GetTotalBytes() == 0)
+            return;
+        const uint64_t spent = ClockSource.MonotonicMs() - started;
+        if (spent >= bound)
+            return;
+        if (state == psOpen)
+            engine.PostRestart();
+        // The device running dry (psPlaying to psOpen) wakes this at once.
+        engine.WaitForStateChange(static_cast<int32_t>(std::min<uint64_t>(bound - spent, 100)));
+    }
+}
+
+void CloseEngine(TWaveOutPlayThread& engine, bool playOut) {
+    if (playOut)
+        PlayOut(engine);
     engine.PostClose();
     WaitForEngineIdle(engine);
 }
@@ -89,7 +116,9 @@ void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount
         state != psIdle && (sampleRate != engine.SampleRate ||
                             bitsPerSample != engine.BitsPerSample || channels != engine.Channels);
     if (state != psIdle && (otherFormat || Clock.ReopenRequested != 0)) {
-        CloseEngine(engine, false);
+        // The end of the old format is heard first; a new device or a reset
+        // (the user's choice) moves on at once.
+        CloseEngine(engine, otherFormat && Clock.ReopenRequested == 0);
         Clock.ReopenRequested = 0;
         state = engine.State;
     } else if (Closing(state)) {

@@ -22,6 +22,9 @@ int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channe
 
 int32_t BytesPerSample(int32_t bitsPerSample);
 
+// Longer than the held audio lasts, a play-out waits at most this much.
+constexpr uint64_t PlayOutMarginMs = 200;
+
 // Waits until the engine is idle (or gone), at most EngineIdleWaitMs.
 constexpr uint64_t EngineIdleWaitMs = 5000;
 void WaitForEngineIdle(TWaveOutPlayThread& engine);

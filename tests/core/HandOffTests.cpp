@@ -1,6 +1,7 @@
 // The hand-off drives the engine by its state: open on the first block,
 // pre-buffer 0.45 s, play, and close on a change of format or device. The
 // engine runs for real here, on the fake wave-out device.
+#include <functional>
 #include <thread>
 
 #include "CoreTestSupport.h"
@@ -222,6 +223,37 @@ TEST_F(HandOffTest, PauseHoldsTheDeviceAndTheNextBlocksResumeIt) {
     Hand(Block); // the device still holds more than 0.45 s: resume
     ASSERT_TRUE(WaitForState(*Engine, psPlaying));
     EXPECT_EQ(Fake.Calls(TFakeCall::Restart), restarts + 1);
+}
+
+// A change of format plays what the device holds of the old one before the
+// device closes, whether Open or a block in the new format brings it.
+TEST_F(HandOffTest, AFormatChangePlaysOutTheOldFormatFirst) {
+    const struct {
+        const char* Trigger;
+        std::function<void()> Change;
+    } cases[] = {
+        {"Open", [] { Open(48000, 2, 16, 0, 0); }},
+        {"a block", [this] { Hand(Block, 48000); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Trigger);
+        Open(44100, 2, 16, 0, 0);
+        const unsigned first = Seed + 1;
+        const size_t before = Fake.Played().size();
+        OpenWith(Block);
+        Hand(Block);
+        Hand(Block);
+        ASSERT_TRUE(Holds(3 * Block));
+        // Less than the pre-buffer: the change itself starts the device.
+        std::thread change(c.Change);
+        const bool played = PlaysOut(before + 3 * Block);
+        change.join();
+        ASSERT_TRUE(played);
+        const std::vector<char> all = Fake.Played();
+        EXPECT_EQ(std::vector<char>(all.begin() + static_cast<ptrdiff_t>(before), all.end()),
+                  HandedSince(first, {Block, Block, Block}));
+        EXPECT_NE(Engine->SampleRate, 44100) << "closed after playing out";
+    }
 }
 
 TEST_F(HandOffTest, VolumeAndPanReachTheDevice) {
