@@ -1,5 +1,6 @@
 #include "core/PlaybackClock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -47,6 +48,23 @@ int AskPlayerIfOutOfRange(int value, LPARAM request) {
         return value;
     return static_cast<int>(SendMessageA(WinAmpAPIMan->MainWindow, player::RequestMessage,
                                          static_cast<WPARAM>(value), request));
+}
+
+// With a device the shown time is the time of the sample being heard; with
+// none (silent pacing) there is nothing to hear and it runs on the ticks.
+bool FollowsTheSound() {
+    return WaveOutPlayThread != nullptr && Clock.DeviceNamed != 0;
+}
+
+// Milliseconds of audio the engine holds that the device has not played:
+// handed over, queued, or in the device (a buffer counts until it is done).
+int32_t HeldAheadMs() {
+    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+    const int64_t align = engine->BlockAlign;
+    const int64_t rate = engine->SampleRate;
+    if (align <= 0 || rate <= 0)
+        return 0;
+    return static_cast<int32_t>(int64_t(engine->GetTotalBytes()) * 1000 / align / rate);
 }
 
 } // namespace
@@ -120,6 +138,7 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     Clock.TickStart = ClockSource.Tick();
     Clock.BytesWritten = 0;
     Clock.OutputTimeBase = 0;
+    Clock.LastShown = 0;
     Clock.OpenChannels = channels;
     Clock.OpenSampleRate = sampleRate;
     Clock.OpenBitsPerSample = bitsPerSample;
@@ -197,6 +216,8 @@ int IsPlaying() {
 
 int Pause(int pause) {
     const int old = Clock.Paused;
+    if (old == 0 && pause != 0)
+        Clock.ShownAtPause = GetOutputTime();
     if (old == 0 && pause != 0) {
         Clock.OutputTimeBase += static_cast<int32_t>(ClockSource.Tick() - Clock.TickStart);
         Clock.BytesWritten = 0;
@@ -226,16 +247,28 @@ void SetPan(int pan) {
 
 void Flush(int timeMs) {
     Clock.OutputTimeBase = timeMs;
+    Clock.LastShown = timeMs;
     Clock.TickStart = ClockSource.Tick();
     Clock.BytesWritten = 0;
 }
 
 int GetOutputTime() {
+    const bool heard = FollowsTheSound();
     if (Clock.Paused != 0)
-        return Clock.OutputTimeBase;
+        return heard ? Clock.ShownAtPause : Clock.OutputTimeBase;
     // Both differences in 32 bits, so the tick counter's wrap does not matter.
-    return static_cast<int32_t>(static_cast<uint32_t>(Clock.OutputTimeBase) +
-                                (ClockSource.Tick() - Clock.TickStart));
+    const auto sinceOpen = static_cast<int32_t>(static_cast<uint32_t>(Clock.OutputTimeBase) +
+                                                (ClockSource.Tick() - Clock.TickStart));
+    if (!heard)
+        return sinceOpen;
+    // What is still held has not been heard yet. Each block handed over adds
+    // to the held audio at once while the device takes it away a buffer at a
+    // time, so the difference alone would jitter back and forth: the shown
+    // time holds its last value rather than run backwards.
+    int32_t shown = std::max(sinceOpen - HeldAheadMs(), Clock.LastShown);
+    shown = std::min(shown, GetWrittenTime());
+    Clock.LastShown = shown;
+    return shown;
 }
 
 int GetWrittenTime() {

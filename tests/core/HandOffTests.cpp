@@ -256,6 +256,63 @@ TEST_F(HandOffTest, AFormatChangePlaysOutTheOldFormatFirst) {
     }
 }
 
+uint32_t FakeTicks = 0;
+uint32_t FakeTick() {
+    return FakeTicks;
+}
+
+// Milliseconds that `blocks` of 2304 bytes last, as the core counts them.
+int32_t HeldMs(int32_t blocks) {
+    return static_cast<int32_t>(int64_t(blocks) * Block * 1000 / 4 / 44100);
+}
+
+// The output time is the time of the sample heard: the ticks since Open less
+// what the engine holds and the device has not played; never negative, never
+// backwards, never past the written time; frozen in a pause.
+TEST_F(HandOffTest, TheOutputTimeIsTheTimeOfTheSampleHeard) {
+    ClockSource.Tick = FakeTick;
+    FakeTicks = 1000;
+    Open(44100, 2, 16, 0, 0);
+    const std::vector<char> data = Pattern(Block, 7);
+    const auto write = [&](int blocks) {
+        for (int i = 0; i < blocks; ++i)
+            Write(data.data(), Block);
+    };
+    write(20); // 261 ms, held while the device opens and pre-buffers
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    ASSERT_TRUE(Holds(20 * Block));
+    FakeTicks = 1100;
+    EXPECT_EQ(GetOutputTime(), 0) << "nothing heard yet";
+    FakeTicks = 1300;
+    EXPECT_EQ(GetOutputTime(), 300 - HeldMs(20));
+
+    write(16); // past the pre-buffer: the device starts with 35 of them
+    ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 35; }));
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Holds(26 * Block));
+    FakeTicks = 1800;
+    const int32_t heard = 800 - HeldMs(26);
+    EXPECT_EQ(GetOutputTime(), heard);
+    write(1); // more held, no time passed: the shown time does not go back
+    ASSERT_TRUE(Holds(27 * Block));
+    EXPECT_EQ(GetOutputTime(), heard);
+
+    Pause(1);
+    FakeTicks = 5000;
+    EXPECT_EQ(GetOutputTime(), heard) << "frozen while paused";
+    Pause(0);
+    ASSERT_TRUE(PlaysOut(37 * Block));
+    ASSERT_TRUE(Holds(0));
+    FakeTicks = 9000;
+    EXPECT_EQ(GetOutputTime(), GetWrittenTime()) << "never past what was written";
+
+    SetOutDevice(""); // silent pacing: ticks alone, as ever
+    Flush(0);
+    FakeTicks = 9250;
+    EXPECT_EQ(GetOutputTime(), 250);
+}
+
 TEST_F(HandOffTest, VolumeAndPanReachTheDevice) {
     OpenWith(Block);
     SetVolume(128);
