@@ -174,8 +174,15 @@ void Close() {
     Clock.Paused = 0;
     const bool stopping = WinAmpAPIMan != nullptr && WinAmpAPIMan->IsStopping();
     const bool same = IsPlayersOutputPlugin();
-    if (WaveOutPlayThread != nullptr && (stopping || !same))
-        WaveOutPlayThread->PostClose();
+    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+    if (engine != nullptr && (stopping || !same))
+        engine->PostClose();
+    else if (engine != nullptr && engine->State == psOpen)
+        // Playback goes on, but no more of this track comes: a tail shorter
+        // than the pre-buffer (a short track, or the end after the device
+        // ran dry) is started, or it would wait for a next track that may
+        // never come.
+        engine->PostRestart();
     Clock.LSEFFTS = Clock.OpenSampleRate * Clock.SongEndFudgeFactor;
     Clock.FramesScheduled =
         static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) + Clock.LSEFFTS);
@@ -261,12 +268,16 @@ int GetOutputTime() {
                                                 (ClockSource.Tick() - Clock.TickStart));
     if (!heard)
         return sinceOpen;
-    // What is still held has not been heard yet. Each block handed over adds
-    // to the held audio at once while the device takes it away a buffer at a
-    // time, so the difference alone would jitter back and forth: the shown
-    // time holds its last value rather than run backwards.
-    int32_t shown = std::max(sinceOpen - HeldAheadMs(), Clock.LastShown);
-    shown = std::min(shown, GetWrittenTime());
+    // What is still held has not been heard yet. The pacing keeps the written
+    // time with the ticks; once the writes stop (the end of a track) or fall
+    // behind, it is the written time that the held audio is part of, or the
+    // shown time would run ahead as the device empties. Each block handed
+    // over adds to the held audio at once while the device takes it away a
+    // buffer at a time, so the difference alone would jitter back and forth:
+    // the shown time holds its last value rather than run backwards.
+    const int32_t written = GetWrittenTime();
+    const int32_t shown =
+        std::min(std::max(std::min(sinceOpen, written) - HeldAheadMs(), Clock.LastShown), written);
     Clock.LastShown = shown;
     return shown;
 }

@@ -266,41 +266,51 @@ int32_t HeldMs(int32_t blocks) {
     return static_cast<int32_t>(int64_t(blocks) * Block * 1000 / 4 / 44100);
 }
 
-// The output time is the time of the sample heard: the ticks since Open less
-// what the engine holds and the device has not played; never negative, never
-// backwards, never past the written time; frozen in a pause.
+// The output time is the time of the sample heard: the ticks since Open (or,
+// once the writes fall behind them, the written time) less what the engine
+// holds and the device has not played; never negative, never backwards,
+// never past the written time; frozen in a pause. The ticks here follow the
+// audio written, as the pacing keeps them.
 TEST_F(HandOffTest, TheOutputTimeIsTheTimeOfTheSampleHeard) {
     ClockSource.Tick = FakeTick;
     FakeTicks = 1000;
     Open(44100, 2, 16, 0, 0);
     const std::vector<char> data = Pattern(Block, 7);
+    int32_t written = 0;
     const auto write = [&](int blocks) {
         for (int i = 0; i < blocks; ++i)
             Write(data.data(), Block);
+        written += blocks;
     };
     write(20); // 261 ms, held while the device opens and pre-buffers
     ASSERT_TRUE(WaitForState(*Engine, psOpen));
     ASSERT_TRUE(Holds(20 * Block));
-    FakeTicks = 1100;
+    FakeTicks = 1000 + HeldMs(written);
     EXPECT_EQ(GetOutputTime(), 0) << "nothing heard yet";
-    FakeTicks = 1300;
-    EXPECT_EQ(GetOutputTime(), 300 - HeldMs(20));
 
     write(16); // past the pre-buffer: the device starts with 35 of them
     ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 35; }));
     for (int i = 0; i < 10; ++i)
         ASSERT_TRUE(Fake.CompleteOne());
     ASSERT_TRUE(Holds(26 * Block));
-    FakeTicks = 1800;
-    const int32_t heard = 800 - HeldMs(26);
+    FakeTicks = 1000 + HeldMs(written);
+    const int32_t heard = HeldMs(written) - HeldMs(26);
     EXPECT_EQ(GetOutputTime(), heard);
     write(1); // more held, no time passed: the shown time does not go back
     ASSERT_TRUE(Holds(27 * Block));
     EXPECT_EQ(GetOutputTime(), heard);
 
+    FakeTicks += 1000; // the writes stop; the device plays nothing meanwhile
+    EXPECT_EQ(GetOutputTime(), heard) << "runs with the sound, not with the ticks";
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Holds(17 * Block));
+    const int32_t later = GetWrittenTime() - HeldMs(17);
+    EXPECT_EQ(GetOutputTime(), later);
+
     Pause(1);
     FakeTicks = 5000;
-    EXPECT_EQ(GetOutputTime(), heard) << "frozen while paused";
+    EXPECT_EQ(GetOutputTime(), later) << "frozen while paused";
     Pause(0);
     ASSERT_TRUE(PlaysOut(37 * Block));
     ASSERT_TRUE(Holds(0));
