@@ -57,14 +57,19 @@ bool FollowsTheSound() {
 }
 
 // Milliseconds of audio the engine holds that the device has not played:
-// handed over, queued, or in the device (a buffer counts until it is done).
+// handed over, queued, or in the device. The device reports a buffer only
+// once it is done with it, so while it plays, the one it is playing is taken
+// as half played: on average it is.
 int32_t HeldAheadMs() {
     TWaveOutPlayThread* const engine = WaveOutPlayThread;
     const int64_t align = engine->BlockAlign;
     const int64_t rate = engine->SampleRate;
     if (align <= 0 || rate <= 0)
         return 0;
-    return static_cast<int32_t>(int64_t(engine->GetTotalBytes()) * 1000 / align / rate);
+    int64_t held = engine->GetTotalBytes();
+    if (engine->State == psPlaying && engine->InQueueCount > 0)
+        held -= std::min<int64_t>(engine->BuffSize, engine->InQueueBytes) / align / 2 * align;
+    return static_cast<int32_t>(std::max<int64_t>(held, 0) * 1000 / align / rate);
 }
 
 } // namespace

@@ -265,6 +265,10 @@ uint32_t FakeTick() {
 int32_t HeldMs(int32_t blocks) {
     return static_cast<int32_t>(int64_t(blocks) * Block * 1000 / 4 / 44100);
 }
+// The same while the device plays: the block it is playing counts half.
+int32_t PlayingHeldMs(int32_t blocks) {
+    return static_cast<int32_t>((int64_t(blocks) * Block - Block / 2) * 1000 / 4 / 44100);
+}
 
 // The output time is the time of the sample heard: the ticks since Open (or,
 // once the writes fall behind them, the written time) less what the engine
@@ -294,7 +298,7 @@ TEST_F(HandOffTest, TheOutputTimeIsTheTimeOfTheSampleHeard) {
         ASSERT_TRUE(Fake.CompleteOne());
     ASSERT_TRUE(Holds(26 * Block));
     FakeTicks = 1000 + HeldMs(written);
-    const int32_t heard = HeldMs(written) - HeldMs(26);
+    const int32_t heard = HeldMs(written) - PlayingHeldMs(26);
     EXPECT_EQ(GetOutputTime(), heard);
     write(1); // more held, no time passed: the shown time does not go back
     ASSERT_TRUE(Holds(27 * Block));
@@ -305,7 +309,7 @@ TEST_F(HandOffTest, TheOutputTimeIsTheTimeOfTheSampleHeard) {
     for (int i = 0; i < 10; ++i)
         ASSERT_TRUE(Fake.CompleteOne());
     ASSERT_TRUE(Holds(17 * Block));
-    const int32_t later = GetWrittenTime() - HeldMs(17);
+    const int32_t later = GetWrittenTime() - PlayingHeldMs(17);
     EXPECT_EQ(GetOutputTime(), later);
 
     Pause(1);

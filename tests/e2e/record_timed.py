@@ -11,7 +11,7 @@ has been waiting (the record latency), and the median over the run keeps one
 late read from moving the line-up. A sink renders ahead of playing, by its
 latency, and its monitor hears a frame when it is rendered: the lines after
 the first give the sink's latency as the server reports it, "MS LATENCY_MS",
-sampled every 100 ms, so that a frame's playing time can be told.
+sampled every 250 ms, so that a frame's playing time can be told.
 """
 import ctypes
 import re
@@ -24,6 +24,11 @@ import time
 
 RATE, FRAME = 44100, 4
 CHUNK = 441  # frames per read: 10 ms
+# The fragment the server sends, as the other recorders ask (parec
+# --latency-msec=20). A sink renders in pieces no longer than the latency its
+# monitor's readers ask for: a smaller one would make the player's stream run
+# dry under load, and change what is measured.
+FRAGMENT = 882
 PA_SAMPLE_S16LE, PA_STREAM_RECORD = 3, 2
 
 
@@ -47,7 +52,7 @@ def sample_latency(sink, samples, stopping):
         found = pattern.search(text)
         if found:
             samples.append((now_ms(), int(found.group(1)) / 1000.0))
-        time.sleep(0.1)
+        time.sleep(0.25)
 
 
 def main():
@@ -61,7 +66,7 @@ def main():
     pa.pa_simple_free.argtypes = [ctypes.c_void_p]
     spec = SampleSpec(PA_SAMPLE_S16LE, RATE, 2)
     unset = 0xFFFFFFFF
-    attr = BufferAttr(unset, unset, unset, unset, CHUNK * FRAME)
+    attr = BufferAttr(unset, unset, unset, unset, FRAGMENT * FRAME)
     error = ctypes.c_int(0)
     stream = pa.pa_simple_new(None, b"qvq-record", PA_STREAM_RECORD, (sink + ".monitor").encode(),
                               b"record", ctypes.byref(spec), None, ctypes.byref(attr),
