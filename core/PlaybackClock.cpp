@@ -228,9 +228,8 @@ int IsPlaying() {
 
 int Pause(int pause) {
     const int old = Clock.Paused;
-    if (old == 0 && pause != 0)
-        Clock.ShownAtPause = GetOutputTime();
     if (old == 0 && pause != 0) {
+        Clock.ShownAtPause = GetOutputTime(); // what is heard stops there
         Clock.OutputTimeBase += static_cast<int32_t>(ClockSource.Tick() - Clock.TickStart);
         Clock.BytesWritten = 0;
     }
