@@ -1,5 +1,6 @@
 #include "core/PlaybackClock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -49,10 +50,26 @@ int AskPlayerIfOutOfRange(int value, LPARAM request) {
                                          static_cast<WPARAM>(value), request));
 }
 
-void WaitForEngineIdle(TWaveOutPlayThread& engine) {
-    // psExit: the engine thread is gone and will never report idle.
-    while (engine.State != psIdle && engine.State != psExit)
-        engine.WaitForStateChange(100);
+// With a device the shown time is the time of the sample being heard; with
+// none (silent pacing) there is nothing to hear and it runs on the ticks.
+bool FollowsTheSound() {
+    return WaveOutPlayThread != nullptr && Clock.DeviceNamed != 0;
+}
+
+// Milliseconds of audio the engine holds that the device has not played:
+// handed over, queued, or in the device. The device reports a buffer only
+// once it is done with it, so while it plays, the one it is playing is taken
+// as half played: on average it is.
+int32_t HeldAheadMs() {
+    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+    const int64_t align = engine->BlockAlign;
+    const int64_t rate = engine->SampleRate;
+    if (align <= 0 || rate <= 0)
+        return 0;
+    int64_t held = engine->GetTotalBytes();
+    if (engine->State == psPlaying && engine->InQueueCount > 0)
+        held -= std::min<int64_t>(engine->BuffSize, engine->InQueueBytes) / align / 2 * align;
+    return static_cast<int32_t>(std::max<int64_t>(held, 0) * 1000 / align / rate);
 }
 
 } // namespace
@@ -129,6 +146,7 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     Clock.TickStart = ClockSource.Tick();
     Clock.BytesWritten = 0;
     Clock.OutputTimeBase = 0;
+    Clock.LastShown = 0;
     Clock.OpenChannels = channels;
     Clock.OpenSampleRate = sampleRate;
     Clock.OpenBitsPerSample = bitsPerSample;
@@ -142,9 +160,13 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     TWaveOutPlayThread* const engine = WaveOutPlayThread;
     if (engine == nullptr)
         return player::OpenResult;
-    if (Clock.ReopenRequested == 0 && sampleRate == engine->SampleRate &&
-        channels == engine->Channels && bitsPerSample == engine->BitsPerSample)
+    const bool sameFormat = sampleRate == engine->SampleRate && channels == engine->Channels &&
+                            bitsPerSample == engine->BitsPerSample;
+    if (Clock.ReopenRequested == 0 && sameFormat)
         return player::OpenResult;
+    // A new format lets the last track be heard to its end first; a reopen
+    // request (new device, reset) does not wait.
+    const bool playOut = Clock.ReopenRequested == 0;
     SetDeviceInUse(GetWantedDevice());
     Clock.ReopenRequested = 0;
     // An idle engine has nothing to close. Closing it anyway would leave its
@@ -152,8 +174,7 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     // open request of the next block and orphan the device just opened.
     if (engine->State == psIdle)
         return player::OpenResult;
-    engine->PostClose();
-    WaitForEngineIdle(*engine);
+    CloseEngine(*engine, playOut);
     return player::OpenResult;
 }
 
@@ -161,8 +182,15 @@ void Close() {
     Clock.Paused = 0;
     const bool stopping = WinAmpAPIMan != nullptr && WinAmpAPIMan->IsStopping();
     const bool same = IsPlayersOutputPlugin();
-    if (WaveOutPlayThread != nullptr && (stopping || !same))
-        WaveOutPlayThread->PostClose();
+    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+    if (engine != nullptr && (stopping || !same))
+        engine->PostClose();
+    else if (engine != nullptr && engine->State == psOpen)
+        // Playback goes on, but no more of this track comes: a tail shorter
+        // than the pre-buffer (a short track, or the end after the device
+        // ran dry) is started, or it would wait for a next track that may
+        // never come.
+        engine->PostRestart();
     Clock.LSEFFTS = Clock.OpenSampleRate * Clock.SongEndFudgeFactor;
     Clock.FramesScheduled =
         static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) + Clock.LSEFFTS);
@@ -206,6 +234,7 @@ int IsPlaying() {
 int Pause(int pause) {
     const int old = Clock.Paused;
     if (old == 0 && pause != 0) {
+        Clock.ShownAtPause = GetOutputTime(); // what is heard stops there
         Clock.OutputTimeBase += static_cast<int32_t>(ClockSource.Tick() - Clock.TickStart);
         Clock.BytesWritten = 0;
     }
@@ -234,16 +263,32 @@ void SetPan(int pan) {
 
 void Flush(int timeMs) {
     Clock.OutputTimeBase = timeMs;
+    Clock.LastShown = timeMs;
     Clock.TickStart = ClockSource.Tick();
     Clock.BytesWritten = 0;
 }
 
 int GetOutputTime() {
+    const bool heard = FollowsTheSound();
     if (Clock.Paused != 0)
-        return Clock.OutputTimeBase;
+        return heard ? Clock.ShownAtPause : Clock.OutputTimeBase;
     // Both differences in 32 bits, so the tick counter's wrap does not matter.
-    return static_cast<int32_t>(static_cast<uint32_t>(Clock.OutputTimeBase) +
-                                (ClockSource.Tick() - Clock.TickStart));
+    const auto sinceOpen = static_cast<int32_t>(static_cast<uint32_t>(Clock.OutputTimeBase) +
+                                                (ClockSource.Tick() - Clock.TickStart));
+    if (!heard)
+        return sinceOpen;
+    // What is still held has not been heard yet. The pacing keeps the written
+    // time with the ticks; once the writes stop (the end of a track) or fall
+    // behind, it is the written time that the held audio is part of, or the
+    // shown time would run ahead as the device empties. Each block handed
+    // over adds to the held audio at once while the device takes it away a
+    // buffer at a time, so the difference alone would jitter back and forth:
+    // the shown time holds its last value rather than run backwards.
+    const int32_t written = GetWrittenTime();
+    const int32_t shown =
+        std::min(std::max(std::min(sinceOpen, written) - HeldAheadMs(), Clock.LastShown), written);
+    Clock.LastShown = shown;
+    return shown;
 }
 
 int GetWrittenTime() {

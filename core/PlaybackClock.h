@@ -4,9 +4,11 @@
 // How it works. Every block handed off (SampleHandOff) adds its frames to
 // FramesScheduled and moves NextDue to ScheduleStart + FramesScheduled / rate.
 // Write waits on PaceTimer until NextDue, so the player can never run ahead
-// of real time by more than one block. Positions never consult the device:
-// GetOutputTime runs on the tick count from Open (frozen while paused) and
-// GetWrittenTime counts the bytes Write accepted.
+// of real time by more than one block. Positions never call the device:
+// GetOutputTime is the time of the sample being heard: the ticks from Open
+// (frozen while paused) less the audio the engine still holds; with no
+// device it is the ticks alone. GetWrittenTime counts the bytes Write
+// accepted.
 //
 // Threads: Write, CanWrite, Open and Close come from the player's decoding
 // thread; Pause, Flush, SetVolume and SetPan may come from its window thread.
@@ -58,6 +60,11 @@ struct TPlaybackClock {
     std::string PluginDir;
     uint8_t DSPActive = 0;
     uint8_t HandedOverAtDSP = 0;
+
+    // The output time last shown (it never runs backwards), and the one
+    // shown while paused.
+    int32_t LastShown = 0;
+    int32_t ShownAtPause = 0;
 
     // Wall-clock jump guard: the last reading of both clocks.
     double GuardWall = 0.0;

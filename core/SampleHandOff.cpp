@@ -1,5 +1,6 @@
 #include "core/SampleHandOff.h"
 
+#include <algorithm>
 #include <string>
 
 #include "core/MainUnit.h"
@@ -53,6 +54,47 @@ float HeldSeconds(int32_t totalBytes, uint32_t blockAlign, int32_t sampleRate) {
     return static_cast<float>(static_cast<long double>(totalBytes) / align / rate);
 }
 
+void WaitForEngineIdle(TWaveOutPlayThread& engine) {
+    // psExit: the engine thread is gone and will never report idle. The bound
+    // keeps a stuck engine from holding the player's thread for ever.
+    const uint64_t started = ClockSource.MonotonicMs();
+    while (engine.State != psIdle && engine.State != psExit &&
+           ClockSource.MonotonicMs() - started < EngineIdleWaitMs)
+        engine.WaitForStateChange(100);
+}
+
+// Lets the device play what the engine holds: a tail shorter than the
+// pre-buffer is started too. Returns when nothing is held, the device is
+// not playing, or the time the held audio lasts (plus a margin) has passed.
+void PlayOut(TWaveOutPlayThread& engine) {
+    const float held = HeldSeconds(engine.GetTotalBytes(), engine.BlockAlign, engine.SampleRate);
+    if (!(held > 0.0f))
+        return;
+    const uint64_t bound = static_cast<uint64_t>(held * 1000.0f) + PlayOutMarginMs;
+    const uint64_t started = ClockSource.MonotonicMs();
+    for (;;) {
+        const uint8_t state = engine.State;
+        if (state != psInit && state != psOpen && state != psPlaying)
+            return;
+        if (state != psInit && engine.GetTotalBytes() == 0)
+            return;
+        const uint64_t spent = ClockSource.MonotonicMs() - started;
+        if (spent >= bound)
+            return;
+        if (state == psOpen)
+            engine.PostRestart();
+        // The device running dry (psPlaying to psOpen) wakes this at once.
+        engine.WaitForStateChange(static_cast<int32_t>(std::min<uint64_t>(bound - spent, 100)));
+    }
+}
+
+void CloseEngine(TWaveOutPlayThread& engine, bool playOut) {
+    if (playOut)
+        PlayOut(engine);
+    engine.PostClose();
+    WaitForEngineIdle(engine);
+}
+
 namespace {
 
 void QueueBlockToEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount,
@@ -62,23 +104,36 @@ void QueueBlockToEngine(TWaveOutPlayThread& engine, const void* data, int32_t by
     engine.QueueData(block);
 }
 
+// A close under way: the block waits for the device that follows it.
+bool Closing(uint8_t state) {
+    return state == psReset || state == psClose;
+}
+
 void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount,
                  int32_t bitsPerSample, int32_t channels, int32_t sampleRate) {
-    const uint8_t state = engine.State;
-    if (state != psIdle &&
-        (sampleRate != engine.SampleRate || bitsPerSample != engine.BitsPerSample ||
-         channels != engine.Channels || Clock.ReopenRequested != 0)) {
-        engine.PostClose();
+    uint8_t state = engine.State;
+    const bool otherFormat =
+        state != psIdle && (sampleRate != engine.SampleRate ||
+                            bitsPerSample != engine.BitsPerSample || channels != engine.Channels);
+    if (state != psIdle && (otherFormat || Clock.ReopenRequested != 0)) {
+        // The end of the old format is heard first; a new device or a reset
+        // (the user's choice) moves on at once.
+        CloseEngine(engine, otherFormat && Clock.ReopenRequested == 0);
         Clock.ReopenRequested = 0;
-        return;
+        state = engine.State;
+    } else if (Closing(state)) {
+        WaitForEngineIdle(engine);
+        state = engine.State;
     }
     switch (state) {
     case psIdle: {
         const std::string device = GetWantedDevice();
         SetDeviceInUse(device);
         Clock.ReopenRequested = 0;
-        if (Clock.DeviceNamed != 0)
-            engine.RequestOpen(device, sampleRate, channels, bitsPerSample, byteCount);
+        // The block that opens the device is its first to play.
+        if (Clock.DeviceNamed != 0 &&
+            engine.RequestOpen(device, sampleRate, channels, bitsPerSample, byteCount))
+            QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
         return;
     }
     case psOpen:
@@ -91,6 +146,7 @@ void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount
         QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
         return;
     }
+    case psInit: // waits in the pool until the device is open
     case psPlaying:
         QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
         return;

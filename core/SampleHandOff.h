@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+class TWaveOutPlayThread;
+
 namespace qv {
 
 // Seconds of audio the engine must hold before it starts (or resumes) playing.
@@ -19,6 +21,16 @@ int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channe
                         int32_t sampleRate);
 
 int32_t BytesPerSample(int32_t bitsPerSample);
+
+// Longer than the held audio lasts, a play-out waits at most this much.
+constexpr uint64_t PlayOutMarginMs = 200;
+
+// Waits until the engine is idle (or gone), at most EngineIdleWaitMs.
+constexpr uint64_t EngineIdleWaitMs = 5000;
+void WaitForEngineIdle(TWaveOutPlayThread& engine);
+// Closes the engine and waits until it is idle. With playOut, what it holds
+// is played first (at most that long plus PlayOutMarginMs).
+void CloseEngine(TWaveOutPlayThread& engine, bool playOut);
 
 // The pre-buffer test: seconds held, as the engine's counters give them, in
 // single precision the way the threshold has always been compared.

@@ -431,11 +431,19 @@ bool TWaveOutPlayThread::RequestOpen(const std::string& name, int32_t sampleRate
         if (name == DeviceName && sampleRate == SampleRate && channels == Channels &&
             bitsPerSample == BitsPerSample && uint32_t(blockBytes) == BlockBytes)
             return true;
+        // Another open is pending: its pool holds buffers of its own size.
+        if (BuffSize != 0)
+            return false;
         DeviceName = name;
         SampleRate = sampleRate;
         Channels = channels;
         BitsPerSample = bitsPerSample;
         BlockBytes = uint32_t(blockBytes);
+        // The pool is ready before the device is: blocks handed over while
+        // it opens wait in it, in order, and play once it is open.
+        BlockAlign = uint32_t(std::max<int32_t>(channels * (bitsPerSample / 8), 0));
+        SizeBuffers();
+        GrowPool(PoolGrowth);
         SetState(psInit);
     }
     Post(PTM_OPEN);
@@ -462,7 +470,7 @@ void TWaveOutPlayThread::PostPan(int32_t pan) {
 
 int32_t TWaveOutPlayThread::GetTotalBytes() {
     TWaveOutPlayThreadCSBomb guard(this);
-    return ToWriteBytes + InQueueBytes;
+    return PostedBytes + ToWriteBytes + InQueueBytes;
 }
 
 int32_t TWaveOutPlayThread::DeviceNameToId(const std::string& name) {
@@ -485,7 +493,9 @@ size_t TWaveOutPlayThread::LiveBuffers() {
 }
 
 void TWaveOutPlayThread::QueueData(const QueueBlock& block) {
-    if (block.Data == nullptr || DeviceHandle == nullptr)
+    // No device handle yet is fine: while an open is under way the pool is
+    // sized (BuffSize) and the buffers are prepared after the open.
+    if (block.Data == nullptr)
         return;
     if (block.SampleRate != SampleRate || block.Channels != Channels ||
         block.BitsPerSample != BitsPerSample)
@@ -515,7 +525,7 @@ WAVEHDR* TWaveOutPlayThread::TakeUnused(uint32_t wanted, uint32_t& piece) {
     // A close on the engine thread may have ended the pool between two pieces.
     const uint32_t size = BuffSize;
     piece = 0;
-    if (size == 0 || DeviceHandle == nullptr)
+    if (size == 0)
         return nullptr;
     piece = std::min(size, wanted);
     if (UnusedCount < 1)
@@ -526,12 +536,14 @@ WAVEHDR* TWaveOutPlayThread::TakeUnused(uint32_t wanted, uint32_t& piece) {
     UnusedList.pop_back();
     UnusedCount = int32_t(UnusedList.size());
     Buffers.at(header).Filling = true;
+    PostedBytes += int32_t(piece);
     return header;
 }
 
 void TWaveOutPlayThread::ReturnUnused(WAVEHDR* header) {
     TWaveOutPlayThreadCSBomb guard(this);
     Buffers.at(header).Filling = false;
+    PostedBytes -= int32_t(header->dwBufferLength);
     if (State == psExit) {
         FreeBuffer(header); // the pool is gone already
         return;
@@ -602,6 +614,7 @@ void TWaveOutPlayThread::FreeAllBuffers(bool keepFilling) {
     ToWriteCount = 0;
     InQueueBytes = 0;
     ToWriteBytes = 0;
+    PostedBytes = 0;
     for (auto entry = Buffers.begin(); entry != Buffers.end();) {
         if (keepFilling && entry->second.Filling) {
             ++entry;
@@ -626,6 +639,10 @@ void TWaveOutPlayThread::ReleaseInQueue() {
 
 void TWaveOutPlayThread::SizeBuffers() {
     const uint32_t align = BlockAlign;
+    if (align == 0) {
+        BuffSize = 0; // no whole frame: the open refuses it
+        return;
+    }
     BlockBytes = BlockBytes - BlockBytes % align;
     if (BlockBytes > 0) {
         BuffSize = BlockBytes.load();
@@ -639,12 +656,18 @@ void TWaveOutPlayThread::OnQueueBuffer(WAVEHDR* header) {
     if (!ReceiveBuffer(header))
         return;
     const HWAVEOUT handle = DeviceHandle;
-    if (handle != nullptr && Api.PrepareHeader(handle, header) == MMSYSERR_NOERROR) {
+    const bool prepared =
+        handle != nullptr && Api.PrepareHeader(handle, header) == MMSYSERR_NOERROR;
+    {
         TWaveOutPlayThreadCSBomb guard(this);
-        ToWriteQueue.push_back(header);
-        ToWriteCount = int32_t(ToWriteQueue.size());
-        ToWriteBytes += int32_t(header->dwBufferLength);
-        return;
+        // From posted to queued in one step, so the held audio never misses it.
+        PostedBytes -= int32_t(header->dwBufferLength);
+        if (prepared) {
+            ToWriteQueue.push_back(header);
+            ToWriteCount = int32_t(ToWriteQueue.size());
+            ToWriteBytes += int32_t(header->dwBufferLength);
+            return;
+        }
     }
     Post(PTM_UNPREPARE, reinterpret_cast<WPARAM>(header));
     SetState(psError);
@@ -689,6 +712,7 @@ void TWaveOutPlayThread::WriteQueued() {
             InQueueBytes += int32_t(header->dwBufferLength);
             wrote = true;
         } else if (result == WAVERR_UNPREPARED) {
+            PostedBytes += int32_t(header->dwBufferLength);
             Post(PTM_QUEUEBUFFER, reinterpret_cast<WPARAM>(header));
         } else {
             Post(PTM_UNPREPARE, reinterpret_cast<WPARAM>(header));
@@ -770,13 +794,13 @@ void TWaveOutPlayThread::OnOpen() {
     WAVEOUTCAPSA caps{};
     if (id == -2 || Api.GetDevCaps(CapsId(id), &caps) != MMSYSERR_NOERROR ||
         Channels > int32_t(caps.wChannels)) {
-        SetState(psError);
+        FailOpen();
         return;
     }
     BlockAlign = uint32_t(std::max<int32_t>(Channels * (BitsPerSample / 8), 0));
     if (BlockAlign == 0) {
         // No whole frame can be sized (under 8 bits, or no channel).
-        SetState(psError);
+        FailOpen();
         return;
     }
     {
@@ -794,14 +818,25 @@ void TWaveOutPlayThread::OnOpen() {
     const MMRESULT result =
         Api.Open(&handle, UINT(id), &format, reinterpret_cast<DWORD_PTR>(HWND(UtilWindow)), 0,
                  CALLBACK_WINDOW);
-    SizeBuffers();
     if (result != MMSYSERR_NOERROR) {
-        SetState(psError);
+        FailOpen();
         return;
     }
+    // The buffers that came in meanwhile are posted behind this message, so
+    // each is prepared for the device just opened.
     DeviceHandle = handle;
-    GrowPool(PoolGrowth);
     ApplyVolume();
+}
+
+// Buffers already taken for the open come back through their own messages,
+// which find no device and free them.
+void TWaveOutPlayThread::FailOpen() {
+    FreePool();
+    {
+        TWaveOutPlayThreadCSBomb guard(this);
+        BuffSize = 0;
+    }
+    SetState(psError);
 }
 
 void TWaveOutPlayThread::OnWaveOpen(HWAVEOUT handle) {
@@ -902,6 +937,7 @@ void TWaveOutPlayThread::OnGoIdle() {
     }
     FlushQueue();
     ReleaseInQueue();
+    FreePool(); // sized by an open request that never reached a device
     TWaveOutPlayThreadCSBomb guard(this);
     DeviceName.clear();
     SampleRate = 0;

@@ -189,6 +189,9 @@ public:
     std::atomic<int32_t> InQueueCount{0};
     std::atomic<int32_t> ToWriteBytes{0};
     std::atomic<int32_t> InQueueBytes{0};
+    // Bytes of buffers filled by QueueData and not yet taken in by the engine
+    // thread; part of the held audio (GetTotalBytes).
+    std::atomic<int32_t> PostedBytes{0};
     std::atomic<int32_t> Volume{255};
     std::atomic<int32_t> Pan{0};
     std::atomic<HWND> UtilWindow{nullptr};
@@ -262,6 +265,7 @@ private:
     void OnUnprepare(WAVEHDR* header);
     void OnWaveDone(HWAVEOUT handle, WAVEHDR* header);
     void OnOpen();
+    void FailOpen();
     void OnWaveOpen(HWAVEOUT handle);
     void OnRestart();
     void OnPause();

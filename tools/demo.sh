@@ -28,7 +28,9 @@ export WINE=/usr/lib/wine/wine64
 
 QV_XVFB_PID=""
 own_pulse=""
+recorder=""
 cleanup() {
+    [ -n "$recorder" ] && kill "$recorder" >/dev/null 2>&1 || true
     /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
     [ -n "$own_pulse" ] && pulseaudio --kill >/dev/null 2>&1 || true
     [ -n "$QV_XVFB_PID" ] && kill "$QV_XVFB_PID" >/dev/null 2>&1 || true
@@ -57,7 +59,30 @@ fi
 
 qv_prepare_wine_prefix demo
 
+# On the private null sink nobody listens: record it, and say how much of
+# the sound reached it.
+record="$build/demo-record.raw"
+if [ -n "$own_pulse" ]; then
+    parec -d qvq_demo.monitor --format=s16le --channels=2 --rate=44100 >"$record" 2>/dev/null &
+    recorder=$!
+fi
+
 set +e
 "$WINE" "$player" --plugin "Z:$plugin" "$@"
 rc=$?
+if [ -n "$recorder" ]; then
+    sleep 0.3 # the monitor lags the sink a little
+    kill "$recorder" >/dev/null 2>&1
+    wait "$recorder" 2>/dev/null
+    recorder=""
+    python3 - "$record" <<'PY' >&2
+import sys
+data = open(sys.argv[1], "rb").read()
+frames = [data[i:i + 4] for i in range(0, len(data) - len(data) % 4, 4)]
+sound = [i for i, frame in enumerate(frames) if frame != b"\0" * 4]
+heard = sound[-1] - sound[0] + 1 if sound else 0
+print(f"demo: the null sink heard {heard} frames ({heard / 44100:.3f} s) from the first "
+      f"sound to the last; the record is in {sys.argv[1]} (16-bit stereo, 44100 Hz)")
+PY
+fi
 exit $rc

@@ -1,6 +1,9 @@
 // The hand-off drives the engine by its state: open on the first block,
 // pre-buffer 0.45 s, play, and close on a change of format or device. The
 // engine runs for real here, on the fake wave-out device.
+#include <functional>
+#include <thread>
+
 #include "CoreTestSupport.h"
 #include "core/MainUnit.h"
 #include "core/PlaybackClock.h"
@@ -53,13 +56,30 @@ protected:
     bool Holds(int32_t bytes) {
         return Fake.WaitFor([&] { return Engine->GetTotalBytes() == bytes; });
     }
+    // The blocks handed over so far (Hand's patterns), joined.
+    std::vector<char> HandedSince(unsigned firstSeed, const std::vector<int32_t>& sizes) const {
+        std::vector<char> joined;
+        unsigned seed = firstSeed;
+        for (const int32_t size : sizes) {
+            const std::vector<char> block = Pattern(static_cast<size_t>(size), seed++);
+            joined.insert(joined.end(), block.begin(), block.end());
+        }
+        return joined;
+    }
+    // Lets the device play everything it is given until `bytes` have played.
+    bool PlaysOut(size_t bytes) {
+        return Fake.WaitFor([&] {
+            Fake.CompleteOne();
+            return Fake.Played().size() >= bytes;
+        });
+    }
 
     TFakeWaveOut Fake;
     std::unique_ptr<TWaveOutPlayThread> Engine;
     unsigned Seed = 0;
 };
 
-TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsDropped) {
+TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsItsFirstToPlay) {
     const double before = SystemNow();
     OpenWith(Block);
     EXPECT_EQ(Fake.LastOpenId(), 0u) << "the list's \"Speakers\" is device 0";
@@ -68,7 +88,7 @@ TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsDropped) {
     EXPECT_EQ(format.nChannels, 2);
     EXPECT_EQ(format.wBitsPerSample, 16);
     EXPECT_EQ(Engine->BuffSize, static_cast<uint32_t>(Block)) << "buffers take the block's size";
-    EXPECT_EQ(Engine->GetTotalBytes(), 0) << "the opening block is not played";
+    EXPECT_TRUE(Holds(Block)) << "the opening block is held to be played";
     EXPECT_EQ(Clock.FramesScheduled, 576);
     const double ahead = (Clock.NextDue - before) * SecondsPerDay;
     EXPECT_GE(ahead, 576 / 44100.0 - 0.002);
@@ -77,7 +97,6 @@ TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsDropped) {
 
 TEST_F(HandOffTest, PlayingStartsOnceMoreThanThePreBufferIsHeld) {
     OpenWith(PreBufferBytes);
-    Hand(PreBufferBytes);
     ASSERT_TRUE(Holds(PreBufferBytes));
     // Exactly 0.45 s held: the single-precision 0.449999988 stays below the
     // threshold, so this block is queued without a restart.
@@ -96,31 +115,63 @@ TEST_F(HandOffTest, PlayingStartsOnceMoreThanThePreBufferIsHeld) {
     EXPECT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 2 && Engine->ToWriteCount == 0; }));
 }
 
-TEST_F(HandOffTest, AFormatChangeClosesTheDeviceAndTheNextIdleBlockReopensIt) {
+TEST_F(HandOffTest, AReopenRequestClosesTheDeviceAndTheBlockOpensTheNextOne) {
     OpenWith(Block);
     Hand(Block);
-    ASSERT_TRUE(Holds(Block));
+    ASSERT_TRUE(Holds(2 * Block));
     Clock.ReopenRequested = 1;
-    Hand(Block, 48000);
+    Hand(Block, 48000); // closes, then opens at the new rate and waits there
     EXPECT_EQ(Clock.ReopenRequested, 0);
-    ASSERT_TRUE(WaitForState(*Engine, psIdle));
-    EXPECT_FALSE(Fake.IsOpen());
-
-    Hand(Block, 48000); // found idle: opens at the new rate, dropped
     ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_TRUE(InOrder(StateNames(*Engine), {"Open", "Reset", "Idle", "Init", "Open"}));
+    EXPECT_EQ(Fake.Calls(TFakeCall::Open), 2);
     EXPECT_EQ(Fake.LastFormat().nSamplesPerSec, 48000u);
-    EXPECT_EQ(Engine->GetTotalBytes(), 0);
-    Hand(Block, 48000);
+    EXPECT_TRUE(Holds(Block)) << "only the new format's block";
+}
+
+TEST_F(HandOffTest, BlocksHandedOverWhileTheDeviceOpensPlayInOrder) {
+    // The device takes its time to open: the blocks meanwhile wait in the pool.
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Fake.OnCall(TFakeCall::Open, [&] { WaitForSingleObject(release, 10000); });
+    const std::vector<int32_t> sizes = {Block, Block, Block, PreBufferBytes, Block};
+    Hand(sizes[0]);
+    Hand(sizes[1]);
+    Hand(sizes[2]);
+    EXPECT_EQ(StateOf(*Engine), "Init");
+    SetEvent(release);
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_TRUE(Holds(3 * Block)) << "counted in the held audio";
+    Hand(sizes[3]);
+    Hand(sizes[4]); // more than 0.45 s held: starts
+    ASSERT_TRUE(PlaysOut(4 * Block + PreBufferBytes));
+    EXPECT_EQ(Fake.Played(), HandedSince(1, sizes));
+    CloseHandle(release);
+}
+
+TEST_F(HandOffTest, ABlockThatFindsACloseUnderWayWaitsForTheNextDevice) {
+    OpenWith(Block);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Fake.OnCall(TFakeCall::Close, [&] { WaitForSingleObject(release, 10000); });
+    Engine->PostClose(); // a stop, say
+    ASSERT_TRUE(WaitForState(*Engine, psReset));
+    std::thread later([&] {
+        Sleep(50);
+        SetEvent(release);
+    });
+    Hand(Block);
+    later.join();
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_EQ(Fake.Calls(TFakeCall::Open), 2);
     EXPECT_TRUE(Holds(Block));
+    CloseHandle(release);
 }
 
 TEST_F(HandOffTest, ANewDeviceNameMovesPlaybackToThatDevice) {
     OpenWith(Block);
     SetOutDevice("Speakers(2)");
-    Hand(Block); // closes
-    ASSERT_TRUE(WaitForState(*Engine, psIdle));
-    Hand(Block); // opens the second "Speakers"
+    Hand(Block); // closes, and opens the second "Speakers" with this block
     ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_TRUE(Holds(Block));
     EXPECT_EQ(Fake.LastOpenId(), 1u);
     EXPECT_EQ(Engine->GetDeviceName(), "Speakers(2)");
     EXPECT_EQ(GetDeviceInUse(), "Speakers(2)");
@@ -157,7 +208,6 @@ TEST_F(HandOffTest, OpenKeepsADeviceOfTheSameFormatAndClosesAnyOther) {
 
 TEST_F(HandOffTest, PauseHoldsTheDeviceAndTheNextBlocksResumeIt) {
     OpenWith(PreBufferBytes);
-    Hand(PreBufferBytes);
     ASSERT_TRUE(Holds(PreBufferBytes));
     Hand(PreBufferBytes);
     ASSERT_TRUE(Holds(2 * PreBufferBytes));
@@ -173,6 +223,108 @@ TEST_F(HandOffTest, PauseHoldsTheDeviceAndTheNextBlocksResumeIt) {
     Hand(Block); // the device still holds more than 0.45 s: resume
     ASSERT_TRUE(WaitForState(*Engine, psPlaying));
     EXPECT_EQ(Fake.Calls(TFakeCall::Restart), restarts + 1);
+}
+
+// A change of format plays what the device holds of the old one before the
+// device closes, whether Open or a block in the new format brings it.
+TEST_F(HandOffTest, AFormatChangePlaysOutTheOldFormatFirst) {
+    const struct {
+        const char* Trigger;
+        std::function<void()> Change;
+    } cases[] = {
+        {"Open", [] { Open(48000, 2, 16, 0, 0); }},
+        {"a block", [this] { Hand(Block, 48000); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Trigger);
+        Open(44100, 2, 16, 0, 0);
+        const unsigned first = Seed + 1;
+        const size_t before = Fake.Played().size();
+        OpenWith(Block);
+        Hand(Block);
+        Hand(Block);
+        ASSERT_TRUE(Holds(3 * Block));
+        // Less than the pre-buffer: the change itself starts the device.
+        std::thread change(c.Change);
+        const bool played = PlaysOut(before + 3 * Block);
+        change.join();
+        ASSERT_TRUE(played);
+        const std::vector<char> all = Fake.Played();
+        EXPECT_EQ(std::vector<char>(all.begin() + static_cast<ptrdiff_t>(before), all.end()),
+                  HandedSince(first, {Block, Block, Block}));
+        EXPECT_NE(Engine->SampleRate, 44100) << "closed after playing out";
+    }
+}
+
+uint32_t FakeTicks = 0;
+uint32_t FakeTick() {
+    return FakeTicks;
+}
+
+// Milliseconds that `blocks` of 2304 bytes last, as the core counts them.
+int32_t HeldMs(int32_t blocks) {
+    return static_cast<int32_t>(int64_t(blocks) * Block * 1000 / 4 / 44100);
+}
+// The same while the device plays: the block it is playing counts half.
+int32_t PlayingHeldMs(int32_t blocks) {
+    return static_cast<int32_t>((int64_t(blocks) * Block - Block / 2) * 1000 / 4 / 44100);
+}
+
+// The output time is the time of the sample heard: the ticks since Open (or,
+// once the writes fall behind them, the written time) less what the engine
+// holds and the device has not played; never negative, never backwards,
+// never past the written time; frozen in a pause. The ticks here follow the
+// audio written, as the pacing keeps them.
+TEST_F(HandOffTest, TheOutputTimeIsTheTimeOfTheSampleHeard) {
+    ClockSource.Tick = FakeTick;
+    FakeTicks = 1000;
+    Open(44100, 2, 16, 0, 0);
+    const std::vector<char> data = Pattern(Block, 7);
+    int32_t written = 0;
+    const auto write = [&](int blocks) {
+        for (int i = 0; i < blocks; ++i)
+            Write(data.data(), Block);
+        written += blocks;
+    };
+    write(20); // 261 ms, held while the device opens and pre-buffers
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    ASSERT_TRUE(Holds(20 * Block));
+    FakeTicks = 1000 + HeldMs(written);
+    EXPECT_EQ(GetOutputTime(), 0) << "nothing heard yet";
+
+    write(16); // past the pre-buffer: the device starts with 35 of them
+    ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 35; }));
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Holds(26 * Block));
+    FakeTicks = 1000 + HeldMs(written);
+    const int32_t heard = HeldMs(written) - PlayingHeldMs(26);
+    EXPECT_EQ(GetOutputTime(), heard);
+    write(1); // more held, no time passed: the shown time does not go back
+    ASSERT_TRUE(Holds(27 * Block));
+    EXPECT_EQ(GetOutputTime(), heard);
+
+    FakeTicks += 1000; // the writes stop; the device plays nothing meanwhile
+    EXPECT_EQ(GetOutputTime(), heard) << "runs with the sound, not with the ticks";
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Holds(17 * Block));
+    const int32_t later = GetWrittenTime() - PlayingHeldMs(17);
+    EXPECT_EQ(GetOutputTime(), later);
+
+    Pause(1);
+    FakeTicks = 5000;
+    EXPECT_EQ(GetOutputTime(), later) << "frozen while paused";
+    Pause(0);
+    ASSERT_TRUE(PlaysOut(37 * Block));
+    ASSERT_TRUE(Holds(0));
+    FakeTicks = 9000;
+    EXPECT_EQ(GetOutputTime(), GetWrittenTime()) << "never past what was written";
+
+    SetOutDevice(""); // silent pacing: ticks alone, as ever
+    Flush(0);
+    FakeTicks = 9250;
+    EXPECT_EQ(GetOutputTime(), 250);
 }
 
 TEST_F(HandOffTest, VolumeAndPanReachTheDevice) {

@@ -95,6 +95,19 @@ start_recording() {
     parec -d "$1.monitor" --format=s16le --channels=2 --rate=44100 >"$2" &
     RECORDER_PID="$RECORDER_PID $!"
 }
+# Records SINK into PREFIX.raw and the raw-monotonic ms of its first frame
+# into PREFIX.start (see record_timed.py); stop it with stop_recording.
+record_timed() {
+    local before
+    before=$(pactl list short source-outputs | wc -l)
+    python3 "$E2E_DIR/record_timed.py" "$1" "$2.raw" "$2.start" &
+    RECORDER_PID="$RECORDER_PID $!"
+    for _ in $(seq 200); do
+        [ "$(pactl list short source-outputs | wc -l)" -gt "$before" ] && return 0
+        sleep 0.05
+    done
+    fail "the recorder did not connect"
+}
 stop_recording() {
     if [ -n "$RECORDER_PID" ]; then
         # The monitor lags the device a little: let the last samples arrive.

@@ -3,7 +3,7 @@
 
 usage: make_wav.py PATH [--tag N] [--subformat pcm|float] [--bits B] [--channels C]
                         [--rate R] [--frames F] [--extra-chunk] [--data-first]
-                        [--no-data] [--claim-frames F] [--block-align N]
+                        [--no-data] [--claim-frames F] [--block-align N] [--precision P]
 
 Samples are a 1 kHz sine on every channel. --extra-chunk puts an odd-sized
 LIST chunk before the data; --claim-frames writes a data size larger than the
@@ -17,17 +17,20 @@ PCM_GUID = bytes.fromhex("0100000000001000800000aa00389b71")
 FLOAT_GUID = bytes.fromhex("0300000000001000800000aa00389b71")
 
 
-def samples(bits, channels, rate, frames):
+def samples(bits, channels, rate, frames, precision=None):
     out = bytearray()
     width = bits // 8
+    # Samples of `precision` bits in a wider container, the low bits zero.
+    shift = bits - precision if precision else 0
     for frame in range(frames):
         value = 0.5 * math.sin(2 * math.pi * 1000 * frame / rate)
         for _ in range(channels):
             if bits == 8:
                 out += bytes([int(round(value * 127)) + 128])
             else:
-                full = (1 << (bits - 1)) - 1
-                out += int(round(value * full)).to_bytes(width, "little", signed=True)
+                full = (1 << (bits - shift - 1)) - 1
+                sample = int(round(value * full)) << shift
+                out += sample.to_bytes(width, "little", signed=True)
     return bytes(out)
 
 
@@ -50,6 +53,7 @@ def main():
     p.add_argument("--no-data", action="store_true")
     p.add_argument("--claim-frames", type=int)
     p.add_argument("--block-align", type=int)
+    p.add_argument("--precision", type=int, help="significant bits; the low ones are zero")
     a = p.parse_args()
 
     width = (a.bits + 7) // 8
@@ -58,7 +62,8 @@ def main():
     if a.tag == 0xFFFE:
         guid = PCM_GUID if a.subformat == "pcm" else FLOAT_GUID
         fmt += struct.pack("<HHI", 22, a.bits, 0) + guid
-    data = samples(a.bits if a.bits % 8 == 0 else width * 8, a.channels, a.rate, a.frames)
+    data = samples(a.bits if a.bits % 8 == 0 else width * 8, a.channels, a.rate, a.frames,
+                   a.precision)
     claimed = a.claim_frames * align if a.claim_frames is not None else len(data)
     data_chunk = b"data" + struct.pack("<I", claimed) + data
 

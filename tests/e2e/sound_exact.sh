@@ -1,39 +1,58 @@
 #!/usr/bin/env bash
-# What the player writes is what the device plays: a 16-bit stereo file played
-# through Write reaches the chosen sink unchanged from its second block on (the
-# first block opens the device and is dropped), and the other sinks hear
-# nothing. The two devices named "QVQ_Sink" are chosen by their list names,
-# "QVQ_Sink" and "QVQ_Sink(2)"; which sink is which varies from one Wine start
-# to the next, so each run checks that exactly one of the two heard it.
+# What the player writes is what the device plays, from the first sample to
+# the last: files played through Write reach the chosen sink unchanged, and
+# the other sinks hear nothing. The record is compared with the files with
+# the silences taken out (the device's start, and the inserted silences that
+# are reported as underruns), so a sample lost anywhere fails. The two
+# devices named "QVQ_Sink" are chosen by their list names, "QVQ_Sink" and
+# "QVQ_Sink(2)"; which sink is which varies from one Wine start to the next,
+# so each run checks that exactly one of the two heard it. The player ends
+# the playlist as the player does: the last track closes as at a track end,
+# and it quits once that has been heard.
 source "$(dirname "$0")/lib.sh"
 
-python3 "$E2E_DIR/make_wav.py" "$WORK/first.wav" --bits 16 --channels 2 --rate 44100 --frames 66150
-python3 "$E2E_DIR/make_wav.py" "$WORK/second.wav" --bits 16 --channels 2 --rate 44100 --frames 44100
+wav() { python3 "$E2E_DIR/make_wav.py" "$WORK/$1.wav" --rate 44100 --channels 2 --bits "$2" --frames "$3"; }
+wav first 16 66150
+wav second 16 44100
+# 24 bits whose low byte is zero: the sink's 16-bit record holds them exactly.
+python3 "$E2E_DIR/make_wav.py" "$WORK/deep.wav" --rate 44100 --channels 2 --bits 24 --precision 16 \
+    --frames 44100
 
-# One file on the first of the two "QVQ_Sink" devices.
-record_sinks
-play --quiet --device "$QV_DEVICE_SAME" --play-out 1500 "$(winpath "$WORK/first.wav")"
-stop_recording
-pair=$(same_named_sinks)
-read -r heard quiet <<<"$pair"
-sound_check exact "$heard" "$WORK/first.wav" --from-block 1
-sound_check silent "$QV_SINK_C"
+# plays DEVICE ARGS... and checks that one "QVQ_Sink" heard exactly the files
+# given after "--", and that the third sink stayed silent.
+heard_exactly() {
+    local device=$1 refs=() args=()
+    shift
+    while [ "$1" != "--" ]; do args+=("$1"); shift; done
+    shift
+    for ref in "$@"; do refs+=("$WORK/$ref.wav"); args+=("$(winpath "$WORK/$ref.wav")"); done
+    record_sinks
+    play --quiet --device "$device" "${args[@]}"
+    stop_recording
+    read -r heard _ <<<"$(same_named_sinks)"
+    sound_check exact "$heard" "${refs[@]}"
+    sound_check silent "$QV_SINK_C"
+    LAST_HEARD=$heard
+}
 
-# Two tracks back to back while playback goes on: the device stays open, so
-# the second track follows the first without a block lost.
-record_sinks
-play --quiet --device "$QV_DEVICE_SAME(2)" --play-out 1500 \
-    "$(winpath "$WORK/first.wav")" "$(winpath "$WORK/second.wav")"
-stop_recording
-pair=$(same_named_sinks)
-read -r heard quiet <<<"$pair"
-sound_check exact "$heard" "$WORK/first.wav" "$WORK/second.wav" --from-block 1
-sound_check gap "$heard" --max-ms 5
-sound_check silent "$QV_SINK_C"
+echo "one file:"
+heard_exactly "$QV_DEVICE_SAME" -- first
+echo "one file, CanWrite polled every 20 ms:"
+heard_exactly "$QV_DEVICE_SAME" --poll-ms 20 -- first
+echo "two files of one format back to back (the device stays open):"
+heard_exactly "$QV_DEVICE_SAME(2)" -- first second
+sound_check gap "$LAST_HEARD" "$WORK/first.wav" "$WORK/second.wav" --max-ms 5
+echo "the same, CanWrite polled every 20 ms:"
+heard_exactly "$QV_DEVICE_SAME(2)" --poll-ms 20 -- first second
+sound_check gap "$LAST_HEARD" "$WORK/first.wav" "$WORK/second.wav" --max-ms 5
+echo "16 bits then 24 bits (the first plays out before the device reopens):"
+heard_exactly "$QV_DEVICE_SAME" -- first deep
+echo "the same, CanWrite polled every 20 ms:"
+heard_exactly "$QV_DEVICE_SAME" --poll-ms 20 -- first deep
 
 # No device chosen: the player is paced as before, and nothing is played.
 record_sinks
-play --quiet --no-device --play-out 500 "$(winpath "$WORK/second.wav")"
+play --quiet --no-device "$(winpath "$WORK/second.wav")"
 stop_recording
 expect "abs(audio_ms - 1000) <= 1" "wall_ms >= audio_ms - 14" "wall_ms < audio_ms + 2000"
 for sink in "$QV_SINK_A" "$QV_SINK_B" "$QV_SINK_C"; do sound_check silent "$sink"; done

@@ -6,11 +6,15 @@ source "$(dirname "$0")/lib.sh"
 
 python3 "$E2E_DIR/make_wav.py" "$WORK/three.wav" --bits 16 --channels 2 --rate 44100 --frames 132300
 record_sinks
-play --quiet --device "$QV_DEVICE_OTHER" --play-out 1500 --pause-at 1000 --pause-ms 2000 \
+play --quiet --device "$QV_DEVICE_OTHER" --pause-at 1000 --pause-ms 2000 \
     "$(winpath "$WORK/three.wav")"
 stop_recording
-expect "abs(audio_ms - 3000) <= 1" "wall_ms >= 5000 - 20" "abs(wall_ms - output_ms - 2000) <= 150"
+# The written time stands still in the pause; the output time is the time
+# heard, behind the written time by what the device still holds (at least
+# the 0.45 s pre-buffer, more if the device stalled).
+expect "abs(audio_ms - 3000) <= 1" "wall_ms >= 5000 - 20" "abs(wall_ms - written_ms - 2000) <= 150" \
+    "440 <= written_ms - output_ms <= 1000"
 sound_check gap "$QV_SINK_C" --min-ms 1800 --max-ms 2700
 # Nothing is lost across the pause: all that was queued plays after it.
-sound_check exact "$QV_SINK_C" "$WORK/three.wav" --from-block 1
+sound_check exact "$QV_SINK_C" "$WORK/three.wav"
 echo "1 passed, 0 failed"

@@ -11,16 +11,18 @@ recorder=""
 trap '[ -n "$recorder" ] && kill $recorder 2>/dev/null; [ -n "${QV_BENCH_KEEP:-}" ] && cp -r "$work" "$QV_BENCH_KEEP"; rm -rf "$work"' EXIT
 
 python3 "$here/pacing_figures.py" make "$work/ref.wav" "$seconds"
-parec -d "$QV_SINK_C.monitor" --format=s16le --channels=2 --rate=44100 --latency-msec=20 \
-    >"$work/record.raw" 2>/dev/null &
+e2e=$here/../../tests/e2e
+python3 "$e2e/record_timed.py" "$QV_SINK_C" "$work/record.raw" "$work/record.start" &
 recorder=$!
 for _ in $(seq 200); do [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break; sleep 0.05; done
 
 "$WINE" "$build/tools/standin_player.exe" --plugin "Z:$build/out_qvquellspring.dll" \
-    --device "$QV_DEVICE_OTHER" --no-poll --quiet --play-out 1500 --write-log "Z:$work/writes.txt" \
+    --device "$QV_DEVICE_OTHER" --no-poll --quiet --write-log "Z:$work/writes.txt" \
     "Z:$work/ref.wav" >"$work/out.txt" 2>"$work/err.txt" || { cat "$work/out.txt" "$work/err.txt"; exit 1; }
 sleep 0.3 # the monitor lags the device a little
 kill "$recorder"; wait "$recorder" 2>/dev/null || true; recorder=""
 sed -i 's/\r$//' "$work/out.txt"
 python3 "$here/pacing_figures.py" figures "$work/ref.wav" "$work/record.raw" "$work/writes.txt" \
     "$work/out.txt"
+python3 "$e2e/position_check.py" "$work/record.raw" "$work/record.start" "$work/ref.wav" \
+    "$work/writes.txt" --figure position_error_ms | grep '^bench:'

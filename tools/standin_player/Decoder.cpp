@@ -11,6 +11,8 @@ namespace {
 // The value an input plug-in passes to SetVolume to have the output plug-in
 // ask the player for the current volume.
 constexpr int AskPlayerVolume = -666;
+// How often the end of the sound is looked for, as the player polls its output.
+constexpr DWORD PlayOutPollMs = 10;
 
 } // namespace
 
@@ -33,6 +35,20 @@ double PlaybackClock::ElapsedMsPrecise() const {
         return 0.0;
     const Clock::duration elapsed = Clock::now().time_since_epoch() - Clock::duration(start);
     return std::chrono::duration<double, std::milli>(elapsed).count();
+}
+
+double MonotonicMs() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+void WaitForPlayOut(Out_Module& output, int longestMs) {
+    const ULONGLONG started = GetTickCount64();
+    while (output.GetOutputTime() < output.GetWrittenTime() &&
+           GetTickCount64() - started < static_cast<ULONGLONG>(longestMs))
+        Sleep(PlayOutPollMs);
 }
 
 int BlockFramesFor(const PcmFormat& format, int wantedFrames) {
@@ -99,13 +115,14 @@ bool Decoder::PlayTrack(const PcmAudio& track, bool last) {
         frame += count;
     }
     result_.stopped = control_.stopRequested;
-    // Playing out: the last track ends like any other, so the plug-in keeps
-    // playing what it holds until Quit.
+    // The last track that ends by itself ends like any other, so the plug-in
+    // keeps playing what it holds; the player quits once that is heard. A
+    // stop cuts at once.
     const bool playOut = last && settings_.playOutMs > 0;
     playbackContinues_ = (!last || playOut) && !result_.stopped;
     output_.Close();
     if (playOut && !result_.stopped)
-        Sleep(static_cast<DWORD>(settings_.playOutMs));
+        WaitForPlayOut(output_, settings_.playOutMs);
     return !result_.stopped;
 }
 
@@ -148,10 +165,11 @@ void Decoder::WriteBlock(const char* data, int frames, const PcmFormat& format) 
 
 void CountWrite(PlaybackResult& result, int bytes, const PcmFormat& format, Out_Module& output,
                 const PlaybackClock& clock, bool logWrites) {
-    if (logWrites)
-        result.writes.push_back({result.audioMs, clock.ElapsedMsPrecise()});
+    const double returnMs = clock.ElapsedMsPrecise();
     result.wallMs = clock.ElapsedMs();
     result.outputMs = output.GetOutputTime();
+    if (logWrites)
+        result.writes.push_back({result.audioMs, returnMs, result.outputMs, MonotonicMs()});
     result.writtenMs = output.GetWrittenTime();
     result.audioMs += 1000.0 * bytes / format.BytesPerSecond();
     ++result.blocks;

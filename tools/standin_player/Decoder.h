@@ -53,7 +53,7 @@ struct DecoderSettings {
     int blockFrames = 576;
     bool pollCanWrite = true;
     int pollSleepMs = 10;
-    int playOutMs = 0;
+    int playOutMs = 3000;
     bool logWrites = false;
     // Test aid: silence the block after the DSP stage, so that only a DSP
     // plug-in that passes the block on itself can be heard.
@@ -61,11 +61,18 @@ struct DecoderSettings {
 };
 
 // One Write as the player saw it: audio handed before it, and when it returned
-// (both in ms, the return time on the wall clock from the first Open).
+// (both in ms, the return time on the wall clock from the first Open); then
+// the output time read right after it, and when (MonotonicMs), so that it can
+// be lined up with a record of the sound.
 struct WriteRecord {
     double audioBeforeMs;
     double returnMs;
+    int outputMs;
+    double outputReadMs;
 };
+
+// The performance counter in ms: under Wine, the host's raw monotonic clock.
+double MonotonicMs();
 
 // What the run did, read by the main thread once the decoding thread ended.
 struct PlaybackResult {
@@ -79,6 +86,10 @@ struct PlaybackResult {
     std::string error;
     std::vector<WriteRecord> writes; // with DecoderSettings::logWrites
 };
+
+// After the last track: waits until the output's position has reached the
+// written time (what it holds is heard), at most longestMs.
+void WaitForPlayOut(Out_Module& output, int longestMs);
 
 // Frames per block: the wanted count, cut so that a block stays within MaxBlockBytes.
 int BlockFramesFor(const PcmFormat& format, int wantedFrames);

@@ -226,7 +226,7 @@ private:
     bool PlayTrack(const InputPlugin& input, const std::string& name, bool last,
                    PlaybackResult& result);
     bool PumpUntilEnd();
-    void PumpFor(DWORD ms);
+    void PumpUntilPlayedOut(DWORD longestMs);
     void Tick();
 
     const PlayerOptions& options_;
@@ -278,7 +278,7 @@ bool TrackLoop::PlayTrack(const InputPlugin& input, const std::string& name, boo
     const bool playOut = last && options_.playOutMs > 0;
     transport_.EndTrack(!last || playOut);
     if (playOut)
-        PumpFor(static_cast<DWORD>(options_.playOutMs));
+        PumpUntilPlayedOut(static_cast<DWORD>(options_.playOutMs));
     return true;
 }
 
@@ -294,9 +294,13 @@ bool TrackLoop::PumpUntilEnd() {
     }
 }
 
-void TrackLoop::PumpFor(DWORD ms) {
+// As the player does after the last track: the output plays what it holds
+// (its output time reaches its written time), for at most `longestMs`.
+void TrackLoop::PumpUntilPlayedOut(DWORD longestMs) {
+    Out_Module& output = tap_.Output();
     const DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
+    while (output.GetOutputTime() < output.GetWrittenTime() &&
+           GetTickCount() - start < longestMs) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, PumpSliceMs, QS_ALLINPUT);
         TakeMessages(mainWindow_);
         Tick();

@@ -63,7 +63,7 @@ struct PlayerOptions {
     bool playerWindows = false; // answer request 260 with real windows
     bool traceRequests = false;
     bool quiet = false;       // no progress lines
-    int playOutMs = 0;        // after the last track: close as at a track end, then wait
+    int playOutMs = 3000;     // after the last track: close as at a track end, wait for the sound
     std::string writeLogPath; // one line per Write: audio before it, its return time
 
     std::string writeWavPath; // generator mode: write the tune and exit

@@ -126,7 +126,8 @@ void WriteLog(const std::string& path, const std::vector<WriteRecord>& writes) {
     if (!file)
         throw std::runtime_error("cannot write " + path);
     for (const WriteRecord& write : writes)
-        std::fprintf(file.get(), "%.3f %.3f\n", write.audioBeforeMs, write.returnMs);
+        std::fprintf(file.get(), "%.3f %.3f %d %.3f\n", write.audioBeforeMs, write.returnMs,
+                     write.outputMs, write.outputReadMs);
 }
 
 // CPU time of the whole process (every thread, the plug-in's included).

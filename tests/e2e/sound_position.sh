@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# The position the player shows is the position heard: GetOutputTime, read
+# after every Write, is compared with the time of the sample the sink played
+# at that moment, lined up by the record's own clock (record_timed.py), with
+# the player polling CanWrite as it does (the benchmark runs Write blocking).
+source "$(dirname "$0")/lib.sh"
+
+python3 "$E2E_DIR/make_wav.py" "$WORK/four.wav" --bits 16 --channels 2 --rate 44100 --frames 176400
+for polling in "--poll-ms 10" "--poll-ms 20"; do
+    echo "CanWrite: $polling"
+    record_timed "$QV_SINK_C" "$WORK/record"
+    # shellcheck disable=SC2086
+    play --quiet --device "$QV_DEVICE_OTHER" $polling --write-log "$(winpath "$WORK/writes.txt")" \
+        "$(winpath "$WORK/four.wav")"
+    stop_recording
+    python3 "$E2E_DIR/position_check.py" "$WORK/record.raw" "$WORK/record.start" \
+        "$WORK/four.wav" "$WORK/writes.txt" --max-ms 30 || fail "position against the sound"
+done
+echo "1 passed, 0 failed"
