@@ -1,7 +1,9 @@
 #include "core/PlaybackClock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 #include "core/MainUnit.h"
 #include "core/SampleHandOff.h"
@@ -32,6 +34,34 @@ std::mutex DeviceNameLock;
 std::string WantedDevice;
 std::string DeviceInUse;
 
+std::mutex ScheduleLock;
+
+// A block that reached the hand-off during a pause, with its format.
+struct TKeptBlock {
+    std::vector<char> Bytes;
+    int32_t BitsPerSample;
+    int32_t Channels;
+    int32_t SampleRate;
+};
+std::vector<TKeptBlock> Kept; // under ScheduleLock
+int64_t KeptBytes = 0;
+
+// With the schedule locked. The blocks go to the engine in their order; the
+// first of them starts the schedule anew at this moment.
+void ForgetKept() {
+    Kept.clear();
+    KeptBytes = 0;
+}
+
+void HandOffKept() {
+    std::vector<TKeptBlock> blocks;
+    blocks.swap(Kept);
+    KeptBytes = 0;
+    for (const TKeptBlock& block : blocks)
+        HandOffLocked(block.Bytes.data(), static_cast<int32_t>(block.Bytes.size()),
+                      block.BitsPerSample, block.Channels, block.SampleRate);
+}
+
 void ClearSchedule() {
     Clock.NextDue = 0.0;
     Clock.ScheduleStart = 0.0;
@@ -49,9 +79,13 @@ int AskPlayerIfOutOfRange(int value, LPARAM request) {
                                          static_cast<WPARAM>(value), request));
 }
 
+// Bounded: past it Open returns with the engine not idle, and the next block,
+// finding the engine open at another format, asks for the close once more.
+// psExit: the engine thread is gone and will never report idle.
 void WaitForEngineIdle(TWaveOutPlayThread& engine) {
-    // psExit: the engine thread is gone and will never report idle.
-    while (engine.State != psIdle && engine.State != psExit)
+    const ULONGLONG started = GetTickCount64();
+    while (engine.State != psIdle && engine.State != psExit &&
+           GetTickCount64() - started <= EngineIdleWaitMs)
         engine.WaitForStateChange(100);
 }
 
@@ -76,6 +110,7 @@ TClockSource ClockSource = SystemClockSource();
 TPlaybackClock Clock;
 
 void ResetClockForTest() {
+    ForgetKeptBlocks();
     Clock = TPlaybackClock{};
     const std::lock_guard guard(DeviceNameLock);
     WantedDevice.clear();
@@ -97,6 +132,42 @@ void SetDeviceInUse(const std::string& name) {
     DeviceInUse = name;
 }
 
+std::unique_lock<std::mutex> LockSchedule() {
+    return std::unique_lock(ScheduleLock);
+}
+
+bool KeepIfPaused(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
+                  int32_t sampleRate) {
+    if (Clock.Paused == 0)
+        return false;
+    const int64_t second = static_cast<int64_t>(std::max(sampleRate, 0)) * std::max(channels, 0) *
+                           BytesPerSample(bitsPerSample);
+    if (KeptBytes == 0 || KeptBytes + byteCount <= second) {
+        const char* const bytes = static_cast<const char*>(data);
+        Kept.push_back(
+            {std::vector<char>(bytes, bytes + byteCount), bitsPerSample, channels, sampleRate});
+        KeptBytes += byteCount;
+    }
+    return true;
+}
+
+size_t KeptBlocks() {
+    const auto schedule = LockSchedule();
+    return Kept.size();
+}
+
+void ForgetKeptBlocks() {
+    const auto schedule = LockSchedule();
+    Kept.clear();
+    KeptBytes = 0;
+}
+
+double SaneFudgeFactor(double value) {
+    if (!std::isfinite(value))
+        return 0.0;
+    return std::clamp(value, -FudgeFactorLimit, FudgeFactorLimit);
+}
+
 double ScheduleNow() {
     const double wall = ClockSource.Now();
     const uint64_t mono = ClockSource.MonotonicMs();
@@ -115,6 +186,8 @@ double ScheduleNow() {
 }
 
 int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
+    const TCoreCall call;
+    auto schedule = LockSchedule();
     if (sampleRate != Clock.OpenSampleRate) {
         if (Clock.OpenSampleRate != 0) {
             Clock.FramesScheduled = static_cast<int64_t>(
@@ -135,6 +208,7 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     } else if (!IsPlayersOutputPlugin()) {
         Clock.OutputActive = 0;
     }
+    schedule.unlock();
 
     TWaveOutPlayThread* const engine = WaveOutPlayThread;
     if (engine == nullptr)
@@ -155,14 +229,23 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
 }
 
 void Close() {
-    Clock.Paused = 0;
+    const TCoreCall call;
     const bool stopping = WinAmpAPIMan != nullptr && WinAmpAPIMan->IsStopping();
     const bool same = IsPlayersOutputPlugin();
+    const auto schedule = LockSchedule();
+    Clock.Paused = 0;
+    // What a pause kept goes on to the next track; a stop ends it.
+    if (stopping || !same)
+        ForgetKept();
+    else
+        HandOffKept();
     if (WaveOutPlayThread != nullptr && (stopping || !same))
         WaveOutPlayThread->PostClose();
-    Clock.LSEFFTS = Clock.OpenSampleRate * Clock.SongEndFudgeFactor;
-    Clock.FramesScheduled =
-        static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) + Clock.LSEFFTS);
+    // At most a second either way, and never before the schedule's start.
+    const double rate = Clock.OpenSampleRate;
+    Clock.LSEFFTS = std::clamp(rate * Clock.SongEndFudgeFactor, -rate, rate);
+    Clock.FramesScheduled = std::max<int64_t>(
+        0, static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) + Clock.LSEFFTS));
     if (stopping)
         ClearSchedule();
     if (!same) {
@@ -172,21 +255,30 @@ void Close() {
 }
 
 int Write(const char* buffer, int length) {
+    const TCoreCall call;
+    auto schedule = LockSchedule();
     const double now = ScheduleNow();
     if (length <= 0)
         return 1;
-    if (now <= Clock.NextDue)
-        WaitUntil(Clock.NextDue);
+    const double due = Clock.NextDue;
+    // The wait runs unlocked: Pause may land in it, which the hand-off below
+    // then sees.
+    schedule.unlock();
+    if (now <= due)
+        WaitUntil(due);
+    schedule.lock();
     Clock.BytesWritten += length;
     if (Clock.DSPActive != 0 && Clock.HandedOverAtDSP != 0) {
         Clock.HandedOverAtDSP = 0;
         return 0;
     }
-    HandOff(buffer, length, Clock.OpenBitsPerSample, Clock.OpenChannels, Clock.OpenSampleRate);
+    HandOffLocked(buffer, length, Clock.OpenBitsPerSample, Clock.OpenChannels,
+                  Clock.OpenSampleRate);
     return 0;
 }
 
 int CanWrite() {
+    const auto schedule = LockSchedule();
     if (Clock.Paused != 0)
         return 0;
     if (ScheduleNow() <= Clock.NextDue)
@@ -199,6 +291,8 @@ int IsPlaying() {
 }
 
 int Pause(int pause) {
+    const TCoreCall call;
+    const auto schedule = LockSchedule();
     const int old = Clock.Paused;
     if (old == 0 && pause != 0) {
         Clock.OutputTimeBase += static_cast<int32_t>(ClockSource.Tick() - Clock.TickStart);
@@ -212,28 +306,35 @@ int Pause(int pause) {
             WaveOutPlayThread->PostPause();
     }
     Clock.Paused = pause;
+    if (pause == 0)
+        HandOffKept();
     return old;
 }
 
 void SetVolume(int volume) {
+    const TCoreCall call;
     volume = AskPlayerIfOutOfRange(volume, player::IpcSetVolume);
     if (WaveOutPlayThread != nullptr)
         WaveOutPlayThread->PostVolume(volume);
 }
 
 void SetPan(int pan) {
+    const TCoreCall call;
     pan = AskPlayerIfOutOfRange(pan, player::IpcSetPan);
     if (WaveOutPlayThread != nullptr)
         WaveOutPlayThread->PostPan(pan);
 }
 
 void Flush(int timeMs) {
+    const auto schedule = LockSchedule();
+    ForgetKept(); // from before the seek
     Clock.OutputTimeBase = timeMs;
     Clock.TickStart = ClockSource.Tick();
     Clock.BytesWritten = 0;
 }
 
 int GetOutputTime() {
+    const auto schedule = LockSchedule();
     if (Clock.Paused != 0)
         return Clock.OutputTimeBase;
     // Both differences in 32 bits, so the tick counter's wrap does not matter.
@@ -242,9 +343,10 @@ int GetOutputTime() {
 }
 
 int GetWrittenTime() {
+    const auto schedule = LockSchedule();
     const int64_t rate = static_cast<int64_t>(Clock.OpenSampleRate) * Clock.OpenChannels;
     if (rate == 0)
-        return Clock.BytesWritten;
+        return static_cast<int32_t>(Clock.BytesWritten);
     // Dividing by the byte rate first keeps the terms small; a depth below 8 bits
     // still takes a byte per sample.
     const int64_t bytesPerSample = std::max(1, Clock.OpenBitsPerSample / 8);
@@ -295,10 +397,12 @@ void RequestReopen() {
     Clock.ReopenRequested = 1;
 }
 void SetPlaybackFudgeFactor(double value) {
-    Clock.PlaybackFudgeFactor = value;
+    const auto schedule = LockSchedule();
+    Clock.PlaybackFudgeFactor = SaneFudgeFactor(value);
 }
 void SetSongEndFudgeFactor(double value) {
-    Clock.SongEndFudgeFactor = value;
+    const auto schedule = LockSchedule();
+    Clock.SongEndFudgeFactor = SaneFudgeFactor(value);
 }
 double GetLPFFTS() {
     return Clock.LPFFTS;

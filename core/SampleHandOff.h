@@ -13,6 +13,10 @@ constexpr double PreBufferSeconds = 0.45;
 
 void HandOff(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
              int32_t sampleRate);
+// The same, for a caller that holds the schedule lock (LockSchedule). While
+// paused the block is kept for the unpause instead.
+void HandOffLocked(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
+                   int32_t sampleRate);
 
 // The schedule half alone; returns the block's frame count.
 int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channels,
