@@ -118,6 +118,9 @@ struct TEngineStats {
     std::atomic<uint32_t> DryRuns{0};
     // The longest time Lock was held, outermost entry to last exit.
     std::atomic<int64_t> LockHoldMaxNs{0};
+    // Buffers left to a device that would not close: never freed, since the
+    // device may still write into them.
+    std::atomic<uint32_t> BuffersAbandoned{0};
 };
 
 class TWaveOutPlayThread {
@@ -221,6 +224,8 @@ private:
     std::vector<WAVEHDR*> InQueueList;
     std::deque<WAVEHDR*> ToWriteQueue;
     bool CloseInProgress = false; // engine thread only
+    // Open requests so far; each go-idle carries the count at its posting.
+    std::atomic<uint32_t> OpenRequests{0};
     std::atomic<uint8_t> StateRing[StateHistorySize] = {};
     std::atomic<uint32_t> StateRingCount{0};
     std::atomic<bool> TerminatedFlag{false};
@@ -249,7 +254,8 @@ private:
     void GrowPool(int count);
     void FreePool();
     void FreeAllBuffers(bool keepFilling);
-    void ReleaseInQueue();
+    void ReleaseInQueue(bool deviceClosed = true);
+    void UnprepareInQueue(HWAVEOUT handle);
     void WriteQueued();
     void FlushQueue();
     void SizeBuffers();
@@ -263,7 +269,8 @@ private:
     void OnRestart();
     void OnPause();
     void OnClose();
-    void CloseDevice(HWAVEOUT handle);
+    bool CloseDevice(HWAVEOUT handle);
+    void PostGoIdle();
     void OnWaveClose();
     void OnGoIdle();
     void SetVolumeValue(int32_t volume);
