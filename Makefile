@@ -1,12 +1,15 @@
 # make demo ARGS="..."   build both architectures and run the stand-in player
 # make test              build both architectures and run every test
 # make bench             build and run the benchmarks (never part of make test)
+# make soak [SEED=N] [SEQUENCES=N]   the long soak; SEED replays a run
 BUILD ?= build
 ARGS ?=
 CTEST_ARGS ?=
 JOBS ?= 2
+SEED ?=
+SEQUENCES ?= 10000
 
-.PHONY: all setup build build-i686 build-x86_64 test demo bench clean
+.PHONY: all setup build build-i686 build-x86_64 test demo bench soak clean
 
 all: build
 
@@ -33,6 +36,9 @@ demo: build
 
 bench: build
 	@bash tools/testenv.sh $(BUILD)/x86_64/testenv -- bash tools/bench.sh $(BUILD)/x86_64
+
+soak: build
+	@bash tools/testenv.sh $(BUILD)/x86_64/testenv -- bash tools/soak.sh $(BUILD)/x86_64 "$(SEED)" $(SEQUENCES)
 
 clean:
 	rm -rf $(BUILD)
