@@ -1,7 +1,6 @@
 #include "core/MainUnit.h"
 
 #include <charconv>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 
@@ -175,7 +174,6 @@ void ReadSettings() {
 }
 
 std::mutex CoreCallLock;
-std::condition_variable CoreCallLeft;
 int CoreCallsInFlight = 0;
 
 void FireTimer(HANDLE timer) {
@@ -195,7 +193,13 @@ bool WaitForCoreCalls(HANDLE timer) {
             return false;
         if (timer != nullptr)
             FireTimer(timer);
-        CoreCallLeft.wait_for(lock, std::chrono::milliseconds(10));
+        // A call may be asking the player something (Open, Close): requests
+        // sent to this thread are answered while waiting, or both would wait.
+        lock.unlock();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        lock.lock();
     }
     return true;
 }
@@ -312,7 +316,6 @@ TCoreCall::TCoreCall() {
 TCoreCall::~TCoreCall() {
     const std::lock_guard lock(CoreCallLock);
     --CoreCallsInFlight;
-    CoreCallLeft.notify_all();
 }
 
 void Quit() {

@@ -187,6 +187,9 @@ double ScheduleNow() {
 
 int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     const TCoreCall call;
+    // Asked before the lock: the answer comes from the player's window
+    // thread, which may itself be waiting for the lock in Pause.
+    const bool same = Clock.OutputActive == 0 || IsPlayersOutputPlugin();
     auto schedule = LockSchedule();
     if (sampleRate != Clock.OpenSampleRate) {
         if (Clock.OpenSampleRate != 0) {
@@ -205,7 +208,7 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     if (Clock.OutputActive == 0) {
         ClearSchedule();
         Clock.OutputActive = 1;
-    } else if (!IsPlayersOutputPlugin()) {
+    } else if (!same) {
         Clock.OutputActive = 0;
     }
     schedule.unlock();

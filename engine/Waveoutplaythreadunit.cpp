@@ -395,7 +395,8 @@ void TWaveOutPlayThread::WndProc(TMessage& message) {
         OnRestart();
         return;
     case PTM_CLOSE:
-        OnClose();
+        if (w == WPARAM(OpenRequests.load()))
+            OnClose();
         return;
     case PTM_UNPREPARE:
         OnUnprepare(RecordOf(w));
@@ -463,8 +464,11 @@ void TWaveOutPlayThread::PostRestart() {
         Post(PTM_RESTART);
 }
 
+// A close, like a go-idle, carries the count of open requests made before it:
+// one still queued when the next open is requested belongs to the device
+// before, which is closed already, and must not close the new one.
 void TWaveOutPlayThread::PostClose() {
-    Post(PTM_CLOSE);
+    Post(PTM_CLOSE, WPARAM(OpenRequests.load()));
 }
 void TWaveOutPlayThread::PostPause() {
     Post(PTM_PAUSE);

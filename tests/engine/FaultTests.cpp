@@ -128,8 +128,9 @@ TEST_F(DeviceFault, AnOpenRequestedDuringTheExitIsNotCarriedOut) {
     Engine.reset();
 }
 
-// Two closes give two go-idles; an open requested between them must survive
-// the second. The open is requested the moment the first go-idle is seen.
+// Two closes in a row (a stop, then a format change): an open requested the
+// moment the engine is idle must survive whatever the second close left
+// queued, its go-idle or the close request itself.
 TEST_F(DeviceFault, AStaleGoIdleLeavesANewOpenAlone) {
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
