@@ -3,12 +3,15 @@
 # make bench             build and run the benchmarks (never part of make test)
 # make package           build the i686 deliverables, then dist/qvquellspring-<version>.zip and -setup.exe
 # make screenshots       pictures of the plug-in's windows in build/screenshots/
+# make soak [SEED=N] [SEQUENCES=N]   the long soak; SEED replays a run
 BUILD ?= build
 ARGS ?=
 CTEST_ARGS ?=
 JOBS ?= 2
+SEED ?=
+SEQUENCES ?= 10000
 
-.PHONY: all setup build build-i686 build-x86_64 test demo bench package screenshots clean
+.PHONY: all setup build build-i686 build-x86_64 test demo bench package screenshots soak clean
 
 all: build
 
@@ -42,6 +45,9 @@ package: setup build-i686
 screenshots: build
 	@bash tools/testenv.sh $(BUILD)/x86_64/testenv -- \
 		bash tools/screenshots.sh $(BUILD)/x86_64 $(BUILD)/screenshots
+
+soak: build
+	@bash tools/testenv.sh $(BUILD)/x86_64/testenv -- bash tools/soak.sh $(BUILD)/x86_64 "$(SEED)" $(SEQUENCES)
 
 clean:
 	rm -rf $(BUILD)

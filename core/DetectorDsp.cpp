@@ -1,5 +1,7 @@
 #include "core/DetectorDsp.h"
 
+#include <cstdint>
+
 #include "core/MainUnit.h"
 #include "core/PlaybackClock.h"
 #include "core/SampleHandOff.h"
@@ -79,10 +81,32 @@ int DspInit(winampDSPModule* module) {
     return 0;
 }
 
+namespace {
+
+// What a player can deliver; anything else (a negative count would become a
+// copy of gigabytes) is passed through untouched.
+constexpr int MaxChannels = 64;
+constexpr int MaxSampleRate = 1536000;
+
+bool PlausibleBlock(const short* samples, int sampleCount, int bitsPerSample, int channels,
+                    int sampleRate) {
+    if (samples == nullptr || sampleCount <= 0 || channels < 1 || channels > MaxChannels ||
+        sampleRate < 1 || sampleRate > MaxSampleRate)
+        return false;
+    if (bitsPerSample != 8 && bitsPerSample != 16 && bitsPerSample != 24 && bitsPerSample != 32)
+        return false;
+    const int64_t bytes = int64_t(bitsPerSample / 8) * sampleCount * channels;
+    return bytes <= INT32_MAX;
+}
+
+} // namespace
+
 int DspModifySamples(winampDSPModule* module, short* samples, int sampleCount, int bitsPerSample,
                      int channels, int sampleRate) {
+    const TCoreCall call;
     if (module == &DSPmodule0 && Clock.OutputActive != 0 && Clock.DSPActive != 0 &&
-        Clock.CoreInitialised != 0) {
+        Clock.CoreInitialised != 0 &&
+        PlausibleBlock(samples, sampleCount, bitsPerSample, channels, sampleRate)) {
         Clock.HandedOverAtDSP = 1;
         HandOff(samples, (bitsPerSample / 8) * sampleCount * channels, bitsPerSample, channels,
                 sampleRate);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <mutex>
 
 #include "core/DetectorDsp.h"
 #include "core/PlaybackClock.h"
@@ -140,15 +141,20 @@ void ConvertFactor(const std::string& text, double& factor) {
     double value = 0.0;
     const auto [end, error] = std::from_chars(first, last, value);
     if (error == std::errc() && end == last && first < last)
-        factor = value;
+        factor = SaneFudgeFactor(value); // the text stays as typed
 }
 
 void StartEngine() {
     TWaveOutPlayThread* const engine = CreateHeld(WaveOutPlayThread, false);
     engine->SetPriority(THREAD_PRIORITY_TIME_CRITICAL);
+    // Past the bound Init fails; the engine stays, and a later Init or the
+    // first block finds it idle if it ever gets there.
+    const ULONGLONG started = GetTickCount64();
     while (engine->State != psIdle) {
         if (engine->State == psExit)
             throw EQvError("The output engine ended before it became ready.");
+        if (GetTickCount64() - started > EngineReadyWaitMs)
+            throw EQvError("The output engine did not become ready.");
         engine->WaitForStateChange(100);
     }
 }
@@ -167,32 +173,52 @@ void ReadSettings() {
     SetDeviceInUse(GetWantedDevice());
 }
 
-// Fires the timer so that a Write blocked on it returns, then closes it. The
-// variable is cleared first: a Write that starts afterwards does not wait.
-void ReleasePaceTimer() {
-    const HANDLE timer = Clock.PaceTimer;
-    Clock.PaceTimer = nullptr;
-    if (timer == nullptr)
-        return;
+std::mutex CoreCallLock;
+int CoreCallsInFlight = 0;
+
+void FireTimer(HANDLE timer) {
     LARGE_INTEGER past;
     past.QuadPart = 0;
     SetWaitableTimer(timer, &past, 0, nullptr, nullptr, TRUE);
-    WaitForSingleObject(timer, INFINITE);
-    CloseHandle(timer);
+}
+
+// Waits until no call holds a TCoreCall, firing the timer all the while: a
+// Write that armed it again after the first firing returns as well. False
+// when the bound ran out with a call still inside.
+bool WaitForCoreCalls(HANDLE timer) {
+    std::unique_lock lock(CoreCallLock);
+    const ULONGLONG started = GetTickCount64();
+    while (CoreCallsInFlight != 0) {
+        if (GetTickCount64() - started > CoreCallsWaitMs)
+            return false;
+        if (timer != nullptr)
+            FireTimer(timer);
+        // A call may be asking the player something (Open, Close): requests
+        // sent to this thread are answered while waiting, or both would wait.
+        lock.unlock();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        lock.lock();
+    }
+    return true;
 }
 
 HWND ApplicationWindow() {
     return WinAmpAPIMan != nullptr ? WinAmpAPIMan->MainWindow : nullptr;
 }
 
-void StopEngine() {
-    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+// Ends the engine's thread and destroys the engine. When the thread does not
+// end within the bound (a driver call that never returns), or a call may still
+// be using the engine, the engine and its device are abandoned instead: freeing
+// memory that another thread is still inside would be worse than the leak.
+void StopEngine(TWaveOutPlayThread* engine, bool unused) {
     if (engine == nullptr)
         return;
-    WaveOutPlayThread = nullptr;
     std::unique_ptr<TWaveOutPlayThread> owner(engine);
     owner->Quit();
-    owner->WaitFor();
+    if (WaitForSingleObject(owner->Handle(), EngineExitWaitMs) != WAIT_OBJECT_0 || !unused)
+        static_cast<void>(owner.release());
 }
 
 } // namespace
@@ -282,11 +308,37 @@ void Init() {
     }
 }
 
+TCoreCall::TCoreCall() {
+    const std::lock_guard lock(CoreCallLock);
+    ++CoreCallsInFlight;
+}
+
+TCoreCall::~TCoreCall() {
+    const std::lock_guard lock(CoreCallLock);
+    --CoreCallsInFlight;
+}
+
 void Quit() {
     Clock.CoreInitialised = 0;
-    Guarded([] { ReleasePaceTimer(); });
+    // Both variables are cleared first, so that no call starting from here on
+    // uses either; then the calls already inside are waited for. A timer that
+    // a call may still be waiting on is left open rather than closed under it.
+    HANDLE timer = nullptr;
+    TWaveOutPlayThread* engine = nullptr;
+    {
+        const std::lock_guard lock(CoreCallLock);
+        timer = Clock.PaceTimer;
+        Clock.PaceTimer = nullptr;
+        engine = WaveOutPlayThread;
+        WaveOutPlayThread = nullptr;
+    }
+    bool unused = true;
+    Guarded([&] { unused = WaitForCoreCalls(timer); });
+    if (timer != nullptr && unused)
+        CloseHandle(timer);
+    Guarded([] { ForgetKeptBlocks(); });
     Guarded([] { DestroyHeld(ConfigForm); });
-    Guarded([] { StopEngine(); });
+    Guarded([&] { StopEngine(engine, unused); });
     // The store saves as it goes; a refused save must not stop the rest.
     Guarded([] { DestroyHeld(PluginConfig); });
     Guarded([] { DestroyHeld(WinAmpAPIMan); });

@@ -57,6 +57,27 @@ void Quit();
 // Init's body; raises EQvError. Tests call it to see the failure.
 void InitOrThrow();
 
+// Every call that reaches the engine or the pacing timer from a player
+// thread holds a TCoreCall meanwhile, and reads the two variables only after
+// it took one. Quit clears both variables, then waits (bounded) until no call
+// holds one before it closes or destroys anything: a Write still queueing into
+// the engine or waiting on the timer never finds them freed under it.
+class TCoreCall {
+public:
+    TCoreCall();
+    ~TCoreCall();
+    TCoreCall(const TCoreCall&) = delete;
+    TCoreCall& operator=(const TCoreCall&) = delete;
+};
+
+// The bounds of the core's waits. A hung driver must not hang the player:
+// past these the core gives up waiting and takes the way out each waiter
+// names.
+constexpr DWORD EngineReadyWaitMs = 5000;
+constexpr DWORD EngineIdleWaitMs = 3000;
+constexpr DWORD EngineExitWaitMs = 5000;
+constexpr DWORD CoreCallsWaitMs = 5000;
+
 // The Config and About hooks (also the detector DSP's Config), and the
 // uninstall entry's closing of the about window.
 void ShowConfigWindow();

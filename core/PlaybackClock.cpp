@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 #include "core/MainUnit.h"
 #include "core/SampleHandOff.h"
@@ -33,6 +34,34 @@ std::mutex DeviceNameLock;
 std::string WantedDevice;
 std::string DeviceInUse;
 
+std::mutex ScheduleLock;
+
+// A block that reached the hand-off during a pause, with its format.
+struct TKeptBlock {
+    std::vector<char> Bytes;
+    int32_t BitsPerSample;
+    int32_t Channels;
+    int32_t SampleRate;
+};
+std::vector<TKeptBlock> Kept; // under ScheduleLock
+int64_t KeptBytes = 0;
+
+// With the schedule locked. The blocks go to the engine in their order; the
+// first of them starts the schedule anew at this moment.
+void ForgetKept() {
+    Kept.clear();
+    KeptBytes = 0;
+}
+
+void HandOffKept() {
+    std::vector<TKeptBlock> blocks;
+    blocks.swap(Kept);
+    KeptBytes = 0;
+    for (const TKeptBlock& block : blocks)
+        HandOffLocked(block.Bytes.data(), static_cast<int32_t>(block.Bytes.size()),
+                      block.BitsPerSample, block.Channels, block.SampleRate);
+}
+
 void ClearSchedule() {
     Clock.NextDue = 0.0;
     Clock.ScheduleStart = 0.0;
@@ -50,26 +79,60 @@ int AskPlayerIfOutOfRange(int value, LPARAM request) {
                                          static_cast<WPARAM>(value), request));
 }
 
-// With a device the shown time is the time of the sample being heard; with
-// none (silent pacing) there is nothing to hear and it runs on the ticks.
-bool FollowsTheSound() {
-    return WaveOutPlayThread != nullptr && Clock.DeviceNamed != 0;
-}
-
 // Milliseconds of audio the engine holds that the device has not played:
 // handed over, queued, or in the device. The device reports a buffer only
 // once it is done with it, so while it plays, the one it is playing is taken
 // as half played: on average it is.
-int32_t HeldAheadMs() {
-    TWaveOutPlayThread* const engine = WaveOutPlayThread;
-    const int64_t align = engine->BlockAlign;
-    const int64_t rate = engine->SampleRate;
+int32_t HeldAheadMs(TWaveOutPlayThread& engine) {
+    const int64_t align = engine.BlockAlign;
+    const int64_t rate = engine.SampleRate;
     if (align <= 0 || rate <= 0)
         return 0;
-    int64_t held = engine->GetTotalBytes();
-    if (engine->State == psPlaying && engine->InQueueCount > 0)
-        held -= std::min<int64_t>(engine->BuffSize, engine->InQueueBytes) / align / 2 * align;
+    int64_t held = engine.GetTotalBytes();
+    if (engine.State == psPlaying && engine.InQueueCount > 0)
+        held -= std::min<int64_t>(engine.BuffSize, engine.InQueueBytes) / align / 2 * align;
     return static_cast<int32_t>(std::max<int64_t>(held, 0) * 1000 / align / rate);
+}
+
+// With the schedule locked.
+int32_t WrittenTimeLocked() {
+    const int64_t rate = static_cast<int64_t>(Clock.OpenSampleRate) * Clock.OpenChannels;
+    if (rate == 0)
+        return static_cast<int32_t>(Clock.BytesWritten);
+    // Dividing by the byte rate first keeps the terms small; a depth below 8 bits
+    // still takes a byte per sample.
+    const int64_t bytesPerSample = std::max(1, Clock.OpenBitsPerSample / 8);
+    const int64_t written = Clock.BytesWritten;
+    const int64_t ms =
+        ((written / rate) * 1000 + ((written % rate) * 1000) / rate) / bytesPerSample;
+    return static_cast<int32_t>(Clock.OutputTimeBase + ms);
+}
+
+// With the schedule locked, and inside a TCoreCall (it reads the engine).
+// With a device the shown time is the time of the sample being heard; with
+// none (silent pacing) there is nothing to hear and it runs on the ticks.
+int32_t OutputTimeLocked() {
+    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+    const bool heard = engine != nullptr && Clock.DeviceNamed != 0;
+    if (Clock.Paused != 0)
+        return heard ? Clock.ShownAtPause : Clock.OutputTimeBase;
+    // Both differences in 32 bits, so the tick counter's wrap does not matter.
+    const auto sinceOpen = static_cast<int32_t>(static_cast<uint32_t>(Clock.OutputTimeBase) +
+                                                (ClockSource.Tick() - Clock.TickStart));
+    if (!heard)
+        return sinceOpen;
+    // What is still held has not been heard yet. The pacing keeps the written
+    // time with the ticks; once the writes stop (the end of a track) or fall
+    // behind, it is the written time that the held audio is part of, or the
+    // shown time would run ahead as the device empties. Each block handed
+    // over adds to the held audio at once while the device takes it away a
+    // buffer at a time, so the difference alone would jitter back and forth:
+    // the shown time holds its last value rather than run backwards.
+    const int32_t written = WrittenTimeLocked();
+    const int32_t shown = std::min(
+        std::max(std::min(sinceOpen, written) - HeldAheadMs(*engine), Clock.LastShown), written);
+    Clock.LastShown = shown;
+    return shown;
 }
 
 } // namespace
@@ -93,6 +156,7 @@ TClockSource ClockSource = SystemClockSource();
 TPlaybackClock Clock;
 
 void ResetClockForTest() {
+    ForgetKeptBlocks();
     Clock = TPlaybackClock{};
     const std::lock_guard guard(DeviceNameLock);
     WantedDevice.clear();
@@ -114,6 +178,42 @@ void SetDeviceInUse(const std::string& name) {
     DeviceInUse = name;
 }
 
+std::unique_lock<std::mutex> LockSchedule() {
+    return std::unique_lock(ScheduleLock);
+}
+
+bool KeepIfPaused(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
+                  int32_t sampleRate) {
+    if (Clock.Paused == 0)
+        return false;
+    const int64_t second = static_cast<int64_t>(std::max(sampleRate, 0)) * std::max(channels, 0) *
+                           BytesPerSample(bitsPerSample);
+    if (KeptBytes == 0 || KeptBytes + byteCount <= second) {
+        const char* const bytes = static_cast<const char*>(data);
+        Kept.push_back(
+            {std::vector<char>(bytes, bytes + byteCount), bitsPerSample, channels, sampleRate});
+        KeptBytes += byteCount;
+    }
+    return true;
+}
+
+size_t KeptBlocks() {
+    const auto schedule = LockSchedule();
+    return Kept.size();
+}
+
+void ForgetKeptBlocks() {
+    const auto schedule = LockSchedule();
+    Kept.clear();
+    KeptBytes = 0;
+}
+
+double SaneFudgeFactor(double value) {
+    if (!std::isfinite(value))
+        return 0.0;
+    return std::clamp(value, -FudgeFactorLimit, FudgeFactorLimit);
+}
+
 double ScheduleNow() {
     const double wall = ClockSource.Now();
     const uint64_t mono = ClockSource.MonotonicMs();
@@ -132,6 +232,11 @@ double ScheduleNow() {
 }
 
 int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
+    const TCoreCall call;
+    // Asked before the lock: the answer comes from the player's window
+    // thread, which may itself be waiting for the lock in Pause.
+    const bool same = Clock.OutputActive == 0 || IsPlayersOutputPlugin();
+    auto schedule = LockSchedule();
     // A block handed over at the DSP stage whose Write never came (a stop
     // in between) must not cost the new run its first block.
     Clock.HandedOverAtDSP = 0;
@@ -153,9 +258,10 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     if (Clock.OutputActive == 0) {
         ClearSchedule();
         Clock.OutputActive = 1;
-    } else if (!IsPlayersOutputPlugin()) {
+    } else if (!same) {
         Clock.OutputActive = 0;
     }
+    schedule.unlock();
 
     TWaveOutPlayThread* const engine = WaveOutPlayThread;
     if (engine == nullptr)
@@ -179,9 +285,16 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
 }
 
 void Close() {
-    Clock.Paused = 0;
+    const TCoreCall call;
     const bool stopping = WinAmpAPIMan != nullptr && WinAmpAPIMan->IsStopping();
     const bool same = IsPlayersOutputPlugin();
+    const auto schedule = LockSchedule();
+    Clock.Paused = 0;
+    // What a pause kept goes on to the next track; a stop ends it.
+    if (stopping || !same)
+        ForgetKept();
+    else
+        HandOffKept();
     TWaveOutPlayThread* const engine = WaveOutPlayThread;
     if (engine != nullptr && (stopping || !same))
         engine->PostClose();
@@ -191,9 +304,11 @@ void Close() {
         // ran dry) is started, or it would wait for a next track that may
         // never come.
         engine->PostRestart();
-    Clock.LSEFFTS = Clock.OpenSampleRate * Clock.SongEndFudgeFactor;
-    Clock.FramesScheduled =
-        static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) + Clock.LSEFFTS);
+    // At most a second either way, and never before the schedule's start.
+    const double rate = Clock.OpenSampleRate;
+    Clock.LSEFFTS = std::clamp(rate * Clock.SongEndFudgeFactor, -rate, rate);
+    Clock.FramesScheduled = std::max<int64_t>(
+        0, static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) + Clock.LSEFFTS));
     if (stopping)
         ClearSchedule();
     if (!same) {
@@ -203,11 +318,18 @@ void Close() {
 }
 
 int Write(const char* buffer, int length) {
+    const TCoreCall call;
+    auto schedule = LockSchedule();
     const double now = ScheduleNow();
     if (length <= 0)
         return 1;
-    if (now <= Clock.NextDue)
-        WaitUntil(Clock.NextDue);
+    const double due = Clock.NextDue;
+    // The wait runs unlocked: Pause may land in it, which the hand-off below
+    // then sees.
+    schedule.unlock();
+    if (now <= due)
+        WaitUntil(due);
+    schedule.lock();
     Clock.BytesWritten += length;
     // The detector DSP handed this block over already, even if its Quit came
     // in between: handing it off again would play it twice.
@@ -215,11 +337,13 @@ int Write(const char* buffer, int length) {
         Clock.HandedOverAtDSP = 0;
         return 0;
     }
-    HandOff(buffer, length, Clock.OpenBitsPerSample, Clock.OpenChannels, Clock.OpenSampleRate);
+    HandOffLocked(buffer, length, Clock.OpenBitsPerSample, Clock.OpenChannels,
+                  Clock.OpenSampleRate);
     return 0;
 }
 
 int CanWrite() {
+    const auto schedule = LockSchedule();
     if (Clock.Paused != 0)
         return 0;
     if (ScheduleNow() <= Clock.NextDue)
@@ -232,9 +356,11 @@ int IsPlaying() {
 }
 
 int Pause(int pause) {
+    const TCoreCall call;
+    const auto schedule = LockSchedule();
     const int old = Clock.Paused;
     if (old == 0 && pause != 0) {
-        Clock.ShownAtPause = GetOutputTime(); // what is heard stops there
+        Clock.ShownAtPause = OutputTimeLocked(); // what is heard stops there
         Clock.OutputTimeBase += static_cast<int32_t>(ClockSource.Tick() - Clock.TickStart);
         Clock.BytesWritten = 0;
     }
@@ -246,22 +372,28 @@ int Pause(int pause) {
             WaveOutPlayThread->PostPause();
     }
     Clock.Paused = pause;
+    if (pause == 0)
+        HandOffKept();
     return old;
 }
 
 void SetVolume(int volume) {
+    const TCoreCall call;
     volume = AskPlayerIfOutOfRange(volume, player::IpcSetVolume);
     if (WaveOutPlayThread != nullptr)
         WaveOutPlayThread->PostVolume(volume);
 }
 
 void SetPan(int pan) {
+    const TCoreCall call;
     pan = AskPlayerIfOutOfRange(pan, player::IpcSetPan);
     if (WaveOutPlayThread != nullptr)
         WaveOutPlayThread->PostPan(pan);
 }
 
 void Flush(int timeMs) {
+    const auto schedule = LockSchedule();
+    ForgetKept(); // from before the seek
     Clock.OutputTimeBase = timeMs;
     Clock.LastShown = timeMs;
     Clock.TickStart = ClockSource.Tick();
@@ -269,39 +401,14 @@ void Flush(int timeMs) {
 }
 
 int GetOutputTime() {
-    const bool heard = FollowsTheSound();
-    if (Clock.Paused != 0)
-        return heard ? Clock.ShownAtPause : Clock.OutputTimeBase;
-    // Both differences in 32 bits, so the tick counter's wrap does not matter.
-    const auto sinceOpen = static_cast<int32_t>(static_cast<uint32_t>(Clock.OutputTimeBase) +
-                                                (ClockSource.Tick() - Clock.TickStart));
-    if (!heard)
-        return sinceOpen;
-    // What is still held has not been heard yet. The pacing keeps the written
-    // time with the ticks; once the writes stop (the end of a track) or fall
-    // behind, it is the written time that the held audio is part of, or the
-    // shown time would run ahead as the device empties. Each block handed
-    // over adds to the held audio at once while the device takes it away a
-    // buffer at a time, so the difference alone would jitter back and forth:
-    // the shown time holds its last value rather than run backwards.
-    const int32_t written = GetWrittenTime();
-    const int32_t shown =
-        std::min(std::max(std::min(sinceOpen, written) - HeldAheadMs(), Clock.LastShown), written);
-    Clock.LastShown = shown;
-    return shown;
+    const TCoreCall call;
+    const auto schedule = LockSchedule();
+    return OutputTimeLocked();
 }
 
 int GetWrittenTime() {
-    const int64_t rate = static_cast<int64_t>(Clock.OpenSampleRate) * Clock.OpenChannels;
-    if (rate == 0)
-        return Clock.BytesWritten;
-    // Dividing by the byte rate first keeps the terms small; a depth below 8 bits
-    // still takes a byte per sample.
-    const int64_t bytesPerSample = std::max(1, Clock.OpenBitsPerSample / 8);
-    const int64_t written = Clock.BytesWritten;
-    const int64_t ms =
-        ((written / rate) * 1000 + ((written % rate) * 1000) / rate) / bytesPerSample;
-    return static_cast<int32_t>(Clock.OutputTimeBase + ms);
+    const auto schedule = LockSchedule();
+    return WrittenTimeLocked();
 }
 
 void WaitUntil(double due) {
@@ -345,10 +452,12 @@ void RequestReopen() {
     Clock.ReopenRequested = 1;
 }
 void SetPlaybackFudgeFactor(double value) {
-    Clock.PlaybackFudgeFactor = value;
+    const auto schedule = LockSchedule();
+    Clock.PlaybackFudgeFactor = SaneFudgeFactor(value);
 }
 void SetSongEndFudgeFactor(double value) {
-    Clock.SongEndFudgeFactor = value;
+    const auto schedule = LockSchedule();
+    Clock.SongEndFudgeFactor = SaneFudgeFactor(value);
 }
 double GetLPFFTS() {
     return Clock.LPFFTS;

@@ -12,12 +12,19 @@
 //
 // Threads: Write, CanWrite, Open and Close come from the player's decoding
 // thread; Pause, Flush, SetVolume and SetPan may come from its window thread.
-// The fields are plain variables, as the player serialises its calls per
-// operation; only the two device-name texts, which the configuration window
-// changes from the window thread, are guarded (a torn std::string would crash).
+// The schedule, the pause and the written-byte count change under one lock
+// (LockSchedule): a Pause landing in the middle of a Write's hand-off would
+// otherwise restart a paused device or anchor a schedule while paused. The
+// two device-name texts, which the configuration window changes from the
+// window thread, have a lock of their own (a torn std::string would crash).
+//
+// A block that reaches the hand-off while paused (the Write was already in
+// flight when the user paused) is kept in the core and handed off at the
+// unpause, so it is neither heard during the pause nor lost.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include <windows.h>
@@ -50,7 +57,8 @@ struct TPlaybackClock {
     double LSEFFTS = 0.0;
     uint32_t TickStart = 0;
     int32_t OutputTimeBase = 0;
-    int32_t BytesWritten = 0;
+    // 64 bits: 32 would overflow within hours at CD rates, minutes at high ones.
+    int64_t BytesWritten = 0;
     int32_t Paused = 0;
     uint8_t OutputActive = 0;
     uint8_t DeviceNamed = 0;
@@ -74,6 +82,22 @@ extern TPlaybackClock Clock;
 
 // Back to the state at load (tests only; the timer handle is not closed).
 void ResetClockForTest();
+
+// Held by every change of the schedule, the pause or the byte count.
+[[nodiscard]] std::unique_lock<std::mutex> LockSchedule();
+// With the schedule locked: while paused, keeps a copy of the block for the
+// unpause (up to a second of audio; a player that writes on through a pause
+// loses the rest) and returns true.
+bool KeepIfPaused(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
+                  int32_t sampleRate);
+// Blocks kept during the current pause (tests).
+size_t KeptBlocks();
+// Drops them (Quit).
+void ForgetKeptBlocks();
+
+// The largest magnitude a fudge factor is taken at; anything not finite is 0.
+constexpr double FudgeFactorLimit = 1000.0;
+double SaneFudgeFactor(double value);
 
 // Device names, guarded against the window thread.
 std::string GetWantedDevice();

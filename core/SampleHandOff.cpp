@@ -38,6 +38,10 @@ int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channe
     // has no block rate and adds no fudge term.
     Clock.LPFFTS =
         frames > 0 ? static_cast<double>(sampleRate / frames) * Clock.PlaybackFudgeFactor : 0.0;
+    // No block may wait more than a second beyond its own length, nor take
+    // back more than itself (the schedule would run backwards).
+    Clock.LPFFTS = std::clamp(Clock.LPFFTS, -static_cast<double>(frames),
+                              static_cast<double>(std::max(sampleRate, 0)));
     Clock.FramesScheduled =
         static_cast<int64_t>(static_cast<double>(Clock.FramesScheduled) + Clock.LPFFTS);
     if (sampleRate > 0) {
@@ -163,6 +167,14 @@ void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount
 
 void HandOff(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
              int32_t sampleRate) {
+    const auto schedule = LockSchedule();
+    HandOffLocked(data, byteCount, bitsPerSample, channels, sampleRate);
+}
+
+void HandOffLocked(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
+                   int32_t sampleRate) {
+    if (KeepIfPaused(data, byteCount, bitsPerSample, channels, sampleRate))
+        return;
     const int64_t frames = AdvanceSchedule(byteCount, bitsPerSample, channels, sampleRate);
     TWaveOutPlayThread* const engine = WaveOutPlayThread;
     if (engine == nullptr)

@@ -15,6 +15,10 @@ constexpr double PreBufferSeconds = 0.45;
 
 void HandOff(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
              int32_t sampleRate);
+// The same, for a caller that holds the schedule lock (LockSchedule). While
+// paused the block is kept for the unpause instead.
+void HandOffLocked(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
+                   int32_t sampleRate);
 
 // The schedule half alone; returns the block's frame count.
 int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channels,
@@ -26,7 +30,6 @@ int32_t BytesPerSample(int32_t bitsPerSample);
 constexpr uint64_t PlayOutMarginMs = 200;
 
 // Waits until the engine is idle (or gone), at most EngineIdleWaitMs.
-constexpr uint64_t EngineIdleWaitMs = 5000;
 void WaitForEngineIdle(TWaveOutPlayThread& engine);
 // Closes the engine and waits until it is idle. With playOut, what it holds
 // is played first (at most that long plus PlayOutMarginMs).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include <process.h>
 
@@ -20,6 +21,13 @@ constexpr int PoolGrowth = 25;
 // never reached by a working device; it keeps a broken one from hanging the
 // player.
 constexpr DWORD CloseRetryMs = 2000;
+// Buffer sizes in milliseconds of audio: the floor keeps a tiny first block
+// from splitting every later one into dozens of posted messages (the queue
+// holds 10,000 and drops what comes beyond), and stays below the player's
+// usual 576-frame block at 44.1 kHz, which keeps a buffer of its own size;
+// the ceiling keeps a huge block from making every pooled buffer huge.
+constexpr int64_t BufferFloorMs = 10;
+constexpr int64_t BufferCeilingMs = 1000;
 
 struct TNamedMessage {
     UINT Value;
@@ -230,7 +238,7 @@ void TWaveOutPlayThread::Execute() {
         windowClass, TWndMethod::Of<TWaveOutPlayThread, &TWaveOutPlayThread::WndProc>(*this));
     if (UtilWindow == nullptr || Terminated())
         return;
-    Post(PTM_GOIDLE);
+    PostGoIdle();
     PumpMessages();
 }
 
@@ -242,11 +250,12 @@ void TWaveOutPlayThread::ShutDown() {
     if (const HWAVEOUT handle = DeviceHandle; handle != nullptr) {
         CloseInProgress = true; // a close request drained below has nothing to do
         Api.Reset(handle);
-        CloseDevice(handle);
+        UnprepareInQueue(handle);
+        const bool closed = CloseDevice(handle);
         // Late notifications for the closed handle are ignored from here on.
         DeviceHandle = nullptr;
         DrainWaveMessages();
-        ReleaseInQueue();
+        ReleaseInQueue(closed);
     }
     FreePool();
     if (IsWindow(UtilWindow))
@@ -371,7 +380,10 @@ void TWaveOutPlayThread::WndProc(TMessage& message) {
         OnWaveDone(reinterpret_cast<HWAVEOUT>(w), reinterpret_cast<WAVEHDR*>(message.LParam));
         return;
     case PTM_GOIDLE:
-        OnGoIdle();
+        // A go-idle posted before the latest open request belongs to an
+        // earlier close: acting on it would wipe or close the new open.
+        if (w == WPARAM(OpenRequests.load()))
+            OnGoIdle();
         return;
     case PTM_OPEN:
         OnOpen();
@@ -383,7 +395,8 @@ void TWaveOutPlayThread::WndProc(TMessage& message) {
         OnRestart();
         return;
     case PTM_CLOSE:
-        OnClose();
+        if (w == WPARAM(OpenRequests.load()))
+            OnClose();
         return;
     case PTM_UNPREPARE:
         OnUnprepare(RecordOf(w));
@@ -424,10 +437,14 @@ void TWaveOutPlayThread::WndProc(TMessage& message) {
 
 bool TWaveOutPlayThread::RequestOpen(const std::string& name, int32_t sampleRate, int32_t channels,
                                      int32_t bitsPerSample, int32_t blockBytes) {
-    if (DeviceHandle != nullptr)
+    // An exiting engine opens nothing: its exit path has closed the device
+    // already, and nothing would close one opened after it.
+    if (DeviceHandle != nullptr || Terminated() || State == psExit)
         return false;
     {
         TWaveOutPlayThreadCSBomb guard(this);
+        // Any go-idle posted before this request belongs to an earlier close.
+        ++OpenRequests;
         if (name == DeviceName && sampleRate == SampleRate && channels == Channels &&
             bitsPerSample == BitsPerSample && uint32_t(blockBytes) == BlockBytes)
             return true;
@@ -455,8 +472,11 @@ void TWaveOutPlayThread::PostRestart() {
         Post(PTM_RESTART);
 }
 
+// A close, like a go-idle, carries the count of open requests made before it:
+// one still queued when the next open is requested belongs to the device
+// before, which is closed already, and must not close the new one.
 void TWaveOutPlayThread::PostClose() {
-    Post(PTM_CLOSE);
+    Post(PTM_CLOSE, WPARAM(OpenRequests.load()));
 }
 void TWaveOutPlayThread::PostPause() {
     Post(PTM_PAUSE);
@@ -626,30 +646,72 @@ void TWaveOutPlayThread::FreeAllBuffers(bool keepFilling) {
 }
 
 // After the device has been reset and closed it holds none of our buffers,
-// whether or not their notifications came through.
-void TWaveOutPlayThread::ReleaseInQueue() {
+// whether or not their notifications came through. A device that did not
+// close may still write into the buffers it holds (an unplugged device, a
+// driver that refuses the reset): those are abandoned, never freed.
+void TWaveOutPlayThread::ReleaseInQueue(bool deviceClosed) {
     TWaveOutPlayThreadCSBomb guard(this);
     while (!InQueueList.empty()) {
-        FreeBuffer(InQueueList.back());
+        WAVEHDR* const header = InQueueList.back();
         InQueueList.pop_back();
+        if (deviceClosed) {
+            FreeBuffer(header);
+            continue;
+        }
+        const auto found = Buffers.find(header);
+        if (found != Buffers.end()) {
+            static_cast<void>(found->second.Memory.release());
+            Buffers.erase(found);
+            ++Stats.BuffersAbandoned;
+        }
     }
     InQueueCount = 0;
     InQueueBytes = 0;
 }
 
+// After a reset: every buffer the device gave back is unprepared while the
+// handle is still valid; one it still holds stays in InQueueList.
+void TWaveOutPlayThread::UnprepareInQueue(HWAVEOUT handle) {
+    std::vector<WAVEHDR*> held;
+    {
+        TWaveOutPlayThreadCSBomb guard(this);
+        held = InQueueList;
+    }
+    for (WAVEHDR* const header : held) {
+        if (Api.UnprepareHeader(handle, header) == WAVERR_STILLPLAYING)
+            continue;
+        TWaveOutPlayThreadCSBomb guard(this);
+        const auto found = std::find(InQueueList.begin(), InQueueList.end(), header);
+        if (found == InQueueList.end())
+            continue;
+        InQueueList.erase(found);
+        InQueueCount = int32_t(InQueueList.size());
+        InQueueBytes -= int32_t(header->dwBufferLength);
+        header->dwFlags = 0;
+        UnusedList.push_back(header);
+        UnusedCount = int32_t(UnusedList.size());
+    }
+}
+
+// Whole frames always: a buffer ending inside a frame would shift every later
+// sample. Without a block size, half a second.
+bool TWaveOutPlayThread::FramesFit() const {
+    return BlockAlign != 0 && SampleRate > 0 &&
+           int64_t(SampleRate) * BlockAlign <= int64_t(std::numeric_limits<DWORD>::max());
+}
+
 void TWaveOutPlayThread::SizeBuffers() {
-    const uint32_t align = BlockAlign;
-    if (align == 0) {
-        BuffSize = 0; // no whole frame: the open refuses it
+    if (!FramesFit()) {
+        BuffSize = 0; // no whole frame, or no byte rate: the open refuses it
         return;
     }
-    BlockBytes = BlockBytes - BlockBytes % align;
-    if (BlockBytes > 0) {
-        BuffSize = BlockBytes.load();
-        return;
-    }
-    const int64_t bytesPerSecond = int64_t(SampleRate) * BitsPerSample * Channels / 8;
-    BuffSize = uint32_t(std::clamp<int64_t>(bytesPerSecond / 2, 0, INT32_MAX));
+    const int64_t align = BlockAlign;
+    const int64_t framesPerSecond = SampleRate;
+    BlockBytes = uint32_t(BlockBytes - BlockBytes % align);
+    const int64_t floor = std::max<int64_t>(framesPerSecond * BufferFloorMs / 1000, 1) * align;
+    const int64_t ceiling = std::max<int64_t>(framesPerSecond * BufferCeilingMs / 1000, 1) * align;
+    const int64_t wanted = BlockBytes > 0 ? int64_t(BlockBytes) : framesPerSecond / 2 * align;
+    BuffSize = uint32_t(std::clamp(wanted, floor, ceiling));
 }
 
 void TWaveOutPlayThread::OnQueueBuffer(WAVEHDR* header) {
@@ -720,12 +782,22 @@ void TWaveOutPlayThread::WriteQueued() {
         }
     }
     if (held) {
-        const MMRESULT result = Api.Restart(handle);
-        if (result != MMSYSERR_NOERROR && result != MMSYSERR_NOTSUPPORTED)
+        // The pause above succeeded, so a refused restart (whatever it says)
+        // leaves the device paused: no buffer would ever come back.
+        if (Api.Restart(handle) != MMSYSERR_NOERROR) {
             SetState(psError);
+            return;
+        }
     }
     if (wrote && State != psPaused)
         SetState(psPlaying);
+    // Every write of this pass failed and the device holds nothing: no
+    // completion will come to call this again, so fall back as when the
+    // device ran dry, and the next hand-off restarts it.
+    if (State == psPlaying && InQueueCount == 0) {
+        ++Stats.DryRuns;
+        SetState(psOpen);
+    }
 }
 
 void TWaveOutPlayThread::OnWaveDone(HWAVEOUT handle, WAVEHDR* header) {
@@ -790,6 +862,8 @@ void TWaveOutPlayThread::FlushQueue() {
 void TWaveOutPlayThread::OnOpen() {
     if (DeviceHandle != nullptr)
         return; // one device at a time; a second open would orphan the first
+    if (Terminated() || State == psExit)
+        return; // the exit path closes nothing opened after it
     const int32_t id = DeviceNameToId(GetDeviceName());
     WAVEOUTCAPSA caps{};
     if (id == -2 || Api.GetDevCaps(CapsId(id), &caps) != MMSYSERR_NOERROR ||
@@ -798,8 +872,9 @@ void TWaveOutPlayThread::OnOpen() {
         return;
     }
     BlockAlign = uint32_t(std::max<int32_t>(Channels * (BitsPerSample / 8), 0));
-    if (BlockAlign == 0) {
-        // No whole frame can be sized (under 8 bits, or no channel).
+    // No whole frame can be sized (under 8 bits, or no channel), or the
+    // format's byte rate does not fit its 32-bit field.
+    if (!FramesFit()) {
         FailOpen();
         return;
     }
@@ -857,13 +932,14 @@ void TWaveOutPlayThread::OnRestart() {
         WriteQueued();
         return;
     }
-    const MMRESULT result = Api.Restart(handle);
-    if (result != MMSYSERR_NOERROR && result != MMSYSERR_NOTSUPPORTED) {
+    // Paused means the device accepted the pause; refusing the restart now
+    // (whatever it says) would leave it paused for good.
+    if (Api.Restart(handle) != MMSYSERR_NOERROR) {
         SetState(psError);
         return;
     }
-    WriteQueued();
     SetState(psPlaying);
+    WriteQueued();
 }
 
 void TWaveOutPlayThread::OnPause() {
@@ -886,9 +962,10 @@ void TWaveOutPlayThread::OnClose() {
         SetState(psReset);
         Api.Reset(handle);
         FlushQueue();
-        CloseDevice(handle);
+        UnprepareInQueue(handle);
+        const bool closed = CloseDevice(handle);
         DeviceHandle = nullptr;
-        ReleaseInQueue();
+        ReleaseInQueue(closed);
         FreePool();
         {
             TWaveOutPlayThreadCSBomb guard(this);
@@ -901,12 +978,17 @@ void TWaveOutPlayThread::OnClose() {
         }
         CloseInProgress = false;
     }
-    Post(PTM_GOIDLE);
+    PostGoIdle();
+}
+
+void TWaveOutPlayThread::PostGoIdle() {
+    Post(PTM_GOIDLE, WPARAM(OpenRequests.load()));
 }
 
 // The reset has given every buffer back; their notifications are handled
 // before each try, since a device may refuse to close until they are.
-void TWaveOutPlayThread::CloseDevice(HWAVEOUT handle) {
+// True when the device is closed; false when it may still hold buffers.
+bool TWaveOutPlayThread::CloseDevice(HWAVEOUT handle) {
     const DWORD started = GetTickCount();
     MMRESULT result;
     do {
@@ -916,6 +998,7 @@ void TWaveOutPlayThread::CloseDevice(HWAVEOUT handle) {
         if (result == WAVERR_STILLPLAYING)
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     } while (result == WAVERR_STILLPLAYING && GetTickCount() - started < CloseRetryMs);
+    return result == MMSYSERR_NOERROR;
 }
 
 void TWaveOutPlayThread::OnWaveClose() {

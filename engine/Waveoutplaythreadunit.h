@@ -118,6 +118,9 @@ struct TEngineStats {
     std::atomic<uint32_t> DryRuns{0};
     // The longest time Lock was held, outermost entry to last exit.
     std::atomic<int64_t> LockHoldMaxNs{0};
+    // Buffers left to a device that would not close: never freed, since the
+    // device may still write into them.
+    std::atomic<uint32_t> BuffersAbandoned{0};
 };
 
 class TWaveOutPlayThread {
@@ -227,6 +230,8 @@ private:
     std::vector<WAVEHDR*> InQueueList;
     std::deque<WAVEHDR*> ToWriteQueue;
     bool CloseInProgress = false; // engine thread only
+    // Open requests so far; each go-idle carries the count at its posting.
+    std::atomic<uint32_t> OpenRequests{0};
     std::atomic<uint8_t> StateRing[StateHistorySize] = {};
     std::atomic<uint32_t> StateRingCount{0};
     std::atomic<bool> TerminatedFlag{false};
@@ -255,10 +260,13 @@ private:
     void GrowPool(int count);
     void FreePool();
     void FreeAllBuffers(bool keepFilling);
-    void ReleaseInQueue();
+    void ReleaseInQueue(bool deviceClosed = true);
+    void UnprepareInQueue(HWAVEOUT handle);
     void WriteQueued();
     void FlushQueue();
     void SizeBuffers();
+    // A whole frame and a byte rate that fits the format's 32-bit field.
+    bool FramesFit() const;
 
     // Handlers.
     void OnQueueBuffer(WAVEHDR* header);
@@ -270,7 +278,8 @@ private:
     void OnRestart();
     void OnPause();
     void OnClose();
-    void CloseDevice(HWAVEOUT handle);
+    bool CloseDevice(HWAVEOUT handle);
+    void PostGoIdle();
     void OnWaveClose();
     void OnGoIdle();
     void SetVolumeValue(int32_t volume);

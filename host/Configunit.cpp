@@ -122,7 +122,10 @@ void TPluginConfig::LocateBesidePlayerSettings() {
         CreateFolderPath(folder); // a failure shows at the first save
     const std::string older = base + FileName;
     const std::string proper = folder + '\\' + FileName;
-    if (!FileExists(older)) {
+    // Only while the new file does not exist yet: an older file that could
+    // not be deleted after a move would otherwise bring its stale values back
+    // over the current ones at every start.
+    if (!FileExists(older) || FileExists(proper)) {
         IniFileName = proper;
         Load();
         return;

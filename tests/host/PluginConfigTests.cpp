@@ -63,6 +63,21 @@ TEST_F(PluginConfigTest, OlderFileStaysInUseWhenThePluginsFileCannotBeWritten) {
     EXPECT_EQ(FileLines(Older()), (TLines{"[Quellspring]", "OutDevice=Speakers"}));
 }
 
+// An older file that could not be deleted after the move (read-only, or a
+// virtualised folder) must not bring its values back at the next start.
+TEST_F(PluginConfigTest, AnUndeletableOlderFileIsNotMovedOverTheCurrentOne) {
+    ASSERT_TRUE(CreateFolderPath(Base() + "Plugins"));
+    WriteWholeFile(Proper(), "[Quellspring]\r\nOutDevice=Current\r\n");
+    WriteWholeFile(Older(), "[Quellspring]\r\nOutDevice=Stale\r\n");
+    ASSERT_TRUE(SetFileAttributesA(Older().c_str(), FILE_ATTRIBUTE_READONLY));
+
+    const TPluginConfig store;
+
+    EXPECT_EQ(store.IniFileName, Proper());
+    EXPECT_EQ(store.OutDevice, "Current");
+    SetFileAttributesA(Older().c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_F(PluginConfigTest, MissingKeysSectionOrContentLeaveTheInitialValues) {
     ASSERT_TRUE(CreateFolderPath(Base() + "Plugins"));
     WriteWholeFile(Proper(), "[Quellspring]\r\nOutDevice=QVQ_Sink(2)\r\n");

@@ -299,8 +299,7 @@ bool TrackLoop::PumpUntilEnd() {
 void TrackLoop::PumpUntilPlayedOut(DWORD longestMs) {
     Out_Module& output = tap_.Output();
     const DWORD start = GetTickCount();
-    while (output.GetOutputTime() < output.GetWrittenTime() &&
-           GetTickCount() - start < longestMs) {
+    while (output.GetOutputTime() < output.GetWrittenTime() && GetTickCount() - start < longestMs) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, PumpSliceMs, QS_ALLINPUT);
         TakeMessages(mainWindow_);
         Tick();
