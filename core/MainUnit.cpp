@@ -25,20 +25,6 @@ char* DescriptionText(std::string& text) {
 }
 
 // Player record functions: each catches everything at the boundary.
-template <class F, class R> R Guarded(F&& body, R failed) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return failed;
-    }
-}
-template <class F> void Guarded(F&& body) noexcept {
-    try {
-        body();
-    } catch (...) {
-    }
-}
-
 void QV_CDECL ConfigHook(HWND) {
     Guarded([] { ShowConfigWindow(); });
 }

@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "host/Errors.h"
 #include "tools/standin_player/Handles.h"
 #include "tools/standin_player/InputModule.h"
 #include "tools/standin_player/Tune.h"
@@ -64,19 +65,7 @@ constexpr char SettingsSection[] = "in_standin";
 
 Record Module{};
 
-template <class F, class R> R Guarded(F&& body, R failed) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return failed;
-    }
-}
-template <class F> void Guarded(F&& body) noexcept {
-    try {
-        body();
-    } catch (...) {
-    }
-}
+using qv::Guarded;
 
 // One of each pair serves the flavour being built.
 [[maybe_unused]] std::string Narrow(const char* text) {
