@@ -64,12 +64,12 @@ def main():
     pa.pa_simple_read.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t,
                                   ctypes.POINTER(ctypes.c_int)]
     pa.pa_simple_free.argtypes = [ctypes.c_void_p]
-    spec = SampleSpec(PA_SAMPLE_S16LE, RATE, 2)
+    sample_format = SampleSpec(PA_SAMPLE_S16LE, RATE, 2)
     unset = 0xFFFFFFFF
     attr = BufferAttr(unset, unset, unset, unset, FRAGMENT * FRAME)
     error = ctypes.c_int(0)
     stream = pa.pa_simple_new(None, b"qvq-record", PA_STREAM_RECORD, (sink + ".monitor").encode(),
-                              b"record", ctypes.byref(spec), None, ctypes.byref(attr),
+                              b"record", ctypes.byref(sample_format), None, ctypes.byref(attr),
                               ctypes.byref(error))
     if not stream:
         sys.exit(f"record_timed: cannot record {sink} (error {error.value})")
