@@ -367,7 +367,9 @@ protected:
 TEST_F(CloseTest, ATrackChangeKeepsTheDeviceAndAStopClosesIt) {
     OpenWith(Block);
     Close();
-    EXPECT_EQ(StateOf(*Engine), "Open");
+    // The device stays, and the track's tail (shorter than the pre-buffer)
+    // starts rather than wait for a next track that may never come.
+    EXPECT_TRUE(WaitForState(*Engine, psPlaying)) << StateOf(*Engine);
     EXPECT_TRUE(Fake.IsOpen());
 
     Open(44100, 2, 16, 0, 0); // next track, same format

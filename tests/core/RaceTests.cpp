@@ -82,7 +82,7 @@ protected:
             ASSERT_TRUE(Fake.WaitFor(
                 [&] { return Engine->GetTotalBytes() == (held + 1) * PreBufferBytes; }));
         }
-        ASSERT_EQ(StateOf(*Engine), "Open");
+        ASSERT_TRUE(WaitForState(*Engine, psOpen)); // blocks wait in the pool meanwhile
         Hand(PreBufferBytes);
         ASSERT_TRUE(WaitForState(*Engine, psPlaying));
     }
