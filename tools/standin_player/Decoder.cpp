@@ -46,9 +46,13 @@ double MonotonicMs() {
 
 void WaitForPlayOut(Out_Module& output, int longestMs) {
     const ULONGLONG started = GetTickCount64();
-    while (output.GetOutputTime() < output.GetWrittenTime() &&
-           GetTickCount64() - started < static_cast<ULONGLONG>(longestMs))
+    const auto left = [&] {
+        const ULONGLONG longest = static_cast<ULONGLONG>(std::max(longestMs, 0));
+        return longest - std::min(GetTickCount64() - started, longest);
+    };
+    while (output.GetOutputTime() < output.GetWrittenTime() && left() > 0)
         Sleep(PlayOutPollMs);
+    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(DeviceLatencyMarginMs, left())));
 }
 
 int BlockFramesFor(const PcmFormat& format, int wantedFrames) {

@@ -88,7 +88,11 @@ struct PlaybackResult {
 };
 
 // After the last track: waits until the output's position has reached the
-// written time (what it holds is heard), at most longestMs.
+// written time (what it holds is heard), then DeviceLatencyMarginMs more, at
+// most longestMs in all. The position follows the device's done
+// notifications, and the sound system still plays its own latency after the
+// last of them: a player that quits at once would cut that off.
+constexpr int DeviceLatencyMarginMs = 200;
 void WaitForPlayOut(Out_Module& output, int longestMs);
 
 // Frames per block: the wanted count, cut so that a block stays within MaxBlockBytes.

@@ -295,11 +295,20 @@ bool TrackLoop::PumpUntilEnd() {
 }
 
 // As the player does after the last track: the output plays what it holds
-// (its output time reaches its written time), for at most `longestMs`.
+// (its output time reaches its written time, then the device's own latency,
+// as WaitForPlayOut), for at most `longestMs`.
 void TrackLoop::PumpUntilPlayedOut(DWORD longestMs) {
     Out_Module& output = tap_.Output();
     const DWORD start = GetTickCount();
-    while (output.GetOutputTime() < output.GetWrittenTime() && GetTickCount() - start < longestMs) {
+    bool reached = false;
+    DWORD reachedAt = 0;
+    while (GetTickCount() - start < longestMs) {
+        if (!reached && output.GetOutputTime() >= output.GetWrittenTime()) {
+            reached = true;
+            reachedAt = GetTickCount();
+        }
+        if (reached && GetTickCount() - reachedAt >= DWORD(DeviceLatencyMarginMs))
+            return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, PumpSliceMs, QS_ALLINPUT);
         TakeMessages(mainWindow_);
         Tick();
