@@ -80,17 +80,13 @@ int AskPlayerIfOutOfRange(int value, LPARAM request) {
 }
 
 // Milliseconds of audio the engine holds that the device has not played:
-// handed over, queued, or in the device. The device reports a buffer only
-// once it is done with it, so while it plays, the one it is playing is taken
-// as half played: on average it is.
+// handed over, queued, or in the device and not yet reached.
 int32_t HeldAheadMs(TWaveOutPlayThread& engine) {
     const int64_t align = engine.BlockAlign;
     const int64_t rate = engine.SampleRate;
     if (align <= 0 || rate <= 0)
         return 0;
-    int64_t held = engine.GetTotalBytes();
-    if (engine.State == psPlaying && engine.InQueueCount > 0)
-        held -= std::min<int64_t>(engine.BuffSize, engine.InQueueBytes) / align / 2 * align;
+    const int64_t held = engine.GetHeldAheadBytes();
     return static_cast<int32_t>(std::max<int64_t>(held, 0) * 1000 / align / rate);
 }
 

@@ -21,13 +21,18 @@ constexpr int PoolGrowth = 25;
 // never reached by a working device; it keeps a broken one from hanging the
 // player.
 constexpr DWORD CloseRetryMs = 2000;
-// Buffer sizes in milliseconds of audio: the floor keeps a tiny first block
-// from splitting every later one into dozens of posted messages (the queue
-// holds 10,000 and drops what comes beyond), and stays below the player's
-// usual 576-frame block at 44.1 kHz, which keeps a buffer of its own size;
-// the ceiling keeps a huge block from making every pooled buffer huge.
-constexpr int64_t BufferFloorMs = 10;
+// A device buffer gathers whole blocks until it holds at least this much:
+// every buffer costs a prepare, a write, a completion message and an
+// unprepare, whatever its size, so the player's 13 ms blocks go to the
+// device four at a time (52 ms). It is also the floor that keeps a tiny
+// first block from splitting every later one into dozens of posted messages
+// (the queue holds 10,000 and drops what comes beyond). The ceiling keeps a
+// huge block from making every pooled buffer huge.
+constexpr int64_t GatherMs = 50;
 constexpr int64_t BufferCeilingMs = 1000;
+// The device is about to run dry when it holds no more than this many
+// buffers: what is being gathered then goes to it unfilled.
+constexpr int32_t LowWaterBuffers = 1;
 
 struct TNamedMessage {
     UINT Value;
@@ -53,6 +58,18 @@ constexpr TNamedMessage MessageNames[] = {
     {PTM_SETRATE, "PTM_SETRATE"},
     {PTM_PAUSE, "PTM_PAUSE"},
 };
+
+// A name for debuggers and profilers; systems before Windows 10 have no
+// such call, so it is looked up rather than linked.
+void NameThisThread(const wchar_t* name) {
+    using TSetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto set = kernel != nullptr ? reinterpret_cast<TSetDescription>(reinterpret_cast<void*>(
+                                             GetProcAddress(kernel, "SetThreadDescription")))
+                                       : nullptr;
+    if (set != nullptr)
+        set(GetCurrentThread(), name);
+}
 
 int64_t QpcNow() {
     LARGE_INTEGER now;
@@ -213,6 +230,7 @@ DWORD TWaveOutPlayThread::WaitFor() {
 unsigned __stdcall TWaveOutPlayThread::ThreadProc(void* self) {
     auto* engine = static_cast<TWaveOutPlayThread*>(self);
     engine->ThreadId = GetCurrentThreadId();
+    NameThisThread(L"qv_engine");
     // Nothing may unwind out of a thread procedure.
     try {
         engine->Execute();
@@ -247,6 +265,7 @@ void TWaveOutPlayThread::ShutDown() {
         TWaveOutPlayThreadCSBomb guard(this);
         SetState(psExit);
     }
+    DropGathered();
     if (const HWAVEOUT handle = DeviceHandle; handle != nullptr) {
         CloseInProgress = true; // a close request drained below has nothing to do
         Api.Reset(handle);
@@ -402,6 +421,7 @@ void TWaveOutPlayThread::WndProc(TMessage& message) {
         OnUnprepare(RecordOf(w));
         return;
     case PTM_FLUSH:
+        DropGathered();
         FlushQueue();
         return;
     case PTM_SETVOLUMEPAN:
@@ -493,6 +513,30 @@ int32_t TWaveOutPlayThread::GetTotalBytes() {
     return PostedBytes + ToWriteBytes + InQueueBytes;
 }
 
+int64_t TWaveOutPlayThread::SystemNs() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    // Whole seconds first: the counter times 10^9 would overflow.
+    const int64_t ticks = QpcNow();
+    const int64_t perSecond = frequency.QuadPart;
+    return ticks / perSecond * 1000000000LL + ticks % perSecond * 1000000000LL / perSecond;
+}
+
+int32_t TWaveOutPlayThread::GetHeldAheadBytes() {
+    TWaveOutPlayThreadCSBomb guard(this);
+    const int32_t total = PostedBytes + ToWriteBytes + InQueueBytes;
+    if (State != psPlaying || InQueueList.empty() || BlockAlign == 0 || SampleRate <= 0)
+        return total;
+    // The device tells only when it is done with a buffer; the one it plays
+    // now began when the one before it came back (or when it was written to
+    // a device that held nothing).
+    const int64_t ns = std::max<int64_t>(NowNs() - HeadStarted, 0);
+    const int64_t frames = ns * SampleRate / 1000000000LL;
+    const int64_t played =
+        std::min<int64_t>(frames * BlockAlign, InQueueList.front()->dwBufferLength);
+    return total - int32_t(played);
+}
+
 int32_t TWaveOutPlayThread::DeviceNameToId(const std::string& name) {
     return ::DeviceNameToId(name, Api);
 }
@@ -523,41 +567,75 @@ void TWaveOutPlayThread::QueueData(const QueueBlock& block) {
     const auto* data = static_cast<const std::byte*>(block.Data);
     uint32_t remaining = block.ByteCount;
     while (remaining > 0) {
-        uint32_t piece = 0;
-        WAVEHDR* const header = TakeUnused(remaining, piece);
+        WAVEHDR* full = nullptr;
+        const uint32_t piece = Gather(data, remaining, full);
         if (piece == 0)
             return; // closed meanwhile: the rest of the block has nowhere to go
-        // The buffer being filled belongs to this thread alone: the copy and
-        // the post need no lock, so the engine thread never waits for them.
-        if (header != nullptr) {
-            std::memcpy(header->lpData, data, piece);
-            header->dwBufferLength = piece;
-            if (!Post(PTM_QUEUEBUFFER, reinterpret_cast<WPARAM>(header)))
-                ReturnUnused(header);
-        }
+        // Only a full buffer wakes the engine thread; a block that just joins
+        // the buffer being gathered costs it nothing.
+        if (full != nullptr && !Post(PTM_QUEUEBUFFER, reinterpret_cast<WPARAM>(full)))
+            ReturnUnused(full);
         data += piece;
         remaining -= piece;
     }
 }
 
-WAVEHDR* TWaveOutPlayThread::TakeUnused(uint32_t wanted, uint32_t& piece) {
+uint32_t TWaveOutPlayThread::Gather(const std::byte* data, uint32_t wanted, WAVEHDR*& full) {
     TWaveOutPlayThreadCSBomb guard(this);
     // A close on the engine thread may have ended the pool between two pieces.
     const uint32_t size = BuffSize;
-    piece = 0;
+    full = nullptr;
     if (size == 0)
-        return nullptr;
-    piece = std::min(size, wanted);
-    if (UnusedCount < 1)
-        GrowPool(PoolGrowth);
-    if (UnusedList.empty())
-        return nullptr;
-    WAVEHDR* const header = UnusedList.back();
-    UnusedList.pop_back();
-    UnusedCount = int32_t(UnusedList.size());
-    Buffers.at(header).Filling = true;
+        return 0;
+    if (GatherBuffer == nullptr) {
+        if (UnusedCount < 1)
+            GrowPool(PoolGrowth);
+        if (UnusedList.empty())
+            return 0;
+        GatherBuffer = UnusedList.back();
+        UnusedList.pop_back();
+        UnusedCount = int32_t(UnusedList.size());
+        GatherBuffer->dwBufferLength = 0;
+    }
+    // The copy runs under the lock: the engine thread may take the buffer
+    // unfilled at any moment. It is a few kilobytes.
+    WAVEHDR* const header = GatherBuffer;
+    const uint32_t piece = std::min<uint32_t>(size - header->dwBufferLength, wanted);
+    std::memcpy(header->lpData + header->dwBufferLength, data, piece);
+    header->dwBufferLength += piece;
     PostedBytes += int32_t(piece);
-    return header;
+    if (header->dwBufferLength == size) {
+        GatherBuffer = nullptr;
+        Buffers.at(header).Filling = true;
+        full = header;
+    }
+    return piece;
+}
+
+WAVEHDR* TWaveOutPlayThread::TakeGathered() {
+    TWaveOutPlayThreadCSBomb guard(this);
+    WAVEHDR* const header = GatherBuffer;
+    if (header == nullptr || header->dwBufferLength == 0)
+        return nullptr;
+    GatherBuffer = nullptr;
+    return header; // still counted in PostedBytes, as a posted buffer is
+}
+
+void TWaveOutPlayThread::QueueGathered() {
+    if (WAVEHDR* const header = TakeGathered(); header != nullptr)
+        OnQueueBuffer(header);
+}
+
+void TWaveOutPlayThread::DropGathered() {
+    TWaveOutPlayThreadCSBomb guard(this);
+    WAVEHDR* const header = GatherBuffer;
+    if (header == nullptr)
+        return;
+    GatherBuffer = nullptr;
+    PostedBytes -= int32_t(header->dwBufferLength);
+    header->dwBufferLength = 0;
+    UnusedList.push_back(header);
+    UnusedCount = int32_t(UnusedList.size());
 }
 
 void TWaveOutPlayThread::ReturnUnused(WAVEHDR* header) {
@@ -626,6 +704,7 @@ void TWaveOutPlayThread::FreePool() {
 }
 
 void TWaveOutPlayThread::FreeAllBuffers(bool keepFilling) {
+    GatherBuffer = nullptr;
     UnusedList.clear();
     InQueueList.clear();
     ToWriteQueue.clear();
@@ -708,10 +787,12 @@ void TWaveOutPlayThread::SizeBuffers() {
     const int64_t align = BlockAlign;
     const int64_t framesPerSecond = SampleRate;
     BlockBytes = uint32_t(BlockBytes - BlockBytes % align);
-    const int64_t floor = std::max<int64_t>(framesPerSecond * BufferFloorMs / 1000, 1) * align;
     const int64_t ceiling = std::max<int64_t>(framesPerSecond * BufferCeilingMs / 1000, 1) * align;
-    const int64_t wanted = BlockBytes > 0 ? int64_t(BlockBytes) : framesPerSecond / 2 * align;
-    BuffSize = uint32_t(std::clamp(wanted, floor, ceiling));
+    const int64_t block = BlockBytes;
+    const int64_t gather = std::max<int64_t>(framesPerSecond * GatherMs / 1000, 1) * align;
+    const int64_t wanted = block > 0 ? block * std::max<int64_t>(1, (gather + block - 1) / block)
+                                     : framesPerSecond / 2 * align;
+    BuffSize = uint32_t(std::min(wanted, ceiling));
 }
 
 void TWaveOutPlayThread::OnQueueBuffer(WAVEHDR* header) {
@@ -753,6 +834,7 @@ void TWaveOutPlayThread::WriteQueued() {
     // alone while the others are still being handed over (each write waits
     // for the device's thread), and the device would run dry right after it.
     const bool held = state == psOpen && ToWriteCount > 1 && Api.Pause(handle) == MMSYSERR_NOERROR;
+    const bool wasEmpty = InQueueCount == 0;
     bool wrote = false;
     // Only this thread takes from ToWriteQueue, so the front stays put while
     // the device call runs without the lock; the buffer then moves from one
@@ -789,8 +871,12 @@ void TWaveOutPlayThread::WriteQueued() {
             return;
         }
     }
-    if (wrote && State != psPaused)
+    if (wrote && State != psPaused) {
+        // An empty device starts on the first of these buffers now.
+        if (wasEmpty)
+            HeadStarted = NowNs();
         SetState(psPlaying);
+    }
     // Every write of this pass failed and the device holds nothing: no
     // completion will come to call this again, so fall back as when the
     // device ran dry, and the next hand-off restarts it.
@@ -811,8 +897,13 @@ void TWaveOutPlayThread::OnWaveDone(HWAVEOUT handle, WAVEHDR* header) {
         InQueueList.erase(found);
         InQueueCount = int32_t(InQueueList.size());
         InQueueBytes -= int32_t(header->dwBufferLength);
+        HeadStarted = NowNs(); // the device plays the next one from now
         Post(PTM_UNPREPARE, reinterpret_cast<WPARAM>(header));
     }
+    // About to run dry (the end of the stream, or a late decoder): what is
+    // being gathered is all there is, so it plays as it is.
+    if (InQueueCount + ToWriteCount <= LowWaterBuffers)
+        QueueGathered();
     WriteQueued();
 }
 
@@ -906,6 +997,7 @@ void TWaveOutPlayThread::OnOpen() {
 // Buffers already taken for the open come back through their own messages,
 // which find no device and free them.
 void TWaveOutPlayThread::FailOpen() {
+    DropGathered();
     FreePool();
     {
         TWaveOutPlayThreadCSBomb guard(this);
@@ -928,6 +1020,9 @@ void TWaveOutPlayThread::OnRestart() {
     const HWAVEOUT handle = DeviceHandle;
     if (handle == nullptr)
         return;
+    // A restart starts all that is held: the pre-buffer, or the end of a
+    // track that no more blocks will follow.
+    QueueGathered();
     if (State != psPaused) {
         WriteQueued();
         return;
@@ -938,6 +1033,7 @@ void TWaveOutPlayThread::OnRestart() {
         SetState(psError);
         return;
     }
+    HeadStarted = NowNs() - PlayedAtPause;
     SetState(psPlaying);
     WriteQueued();
 }
@@ -947,9 +1043,10 @@ void TWaveOutPlayThread::OnPause() {
     if (handle == nullptr || State != psPlaying)
         return;
     const MMRESULT result = Api.Pause(handle);
-    if (result == MMSYSERR_NOERROR)
+    if (result == MMSYSERR_NOERROR) {
+        PlayedAtPause = NowNs() - HeadStarted;
         SetState(psPaused);
-    else if (result != MMSYSERR_NOTSUPPORTED)
+    } else if (result != MMSYSERR_NOTSUPPORTED)
         SetState(psError);
 }
 
@@ -961,6 +1058,7 @@ void TWaveOutPlayThread::OnClose() {
         CloseInProgress = true;
         SetState(psReset);
         Api.Reset(handle);
+        DropGathered();
         FlushQueue();
         UnprepareInQueue(handle);
         const bool closed = CloseDevice(handle);
@@ -1018,6 +1116,7 @@ void TWaveOutPlayThread::OnGoIdle() {
         OnClose();
         return;
     }
+    DropGathered();
     FlushQueue();
     ReleaseInQueue();
     FreePool(); // sized by an open request that never reached a device

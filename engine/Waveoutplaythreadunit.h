@@ -20,8 +20,10 @@
 //   PostClose, which ends in psIdle. psExit is final: the loop has ended.
 // - Every assignment of State is followed by SetEvent(StateEvent); the one
 //   waiter (WaitForStateChange) resets it after waking.
-// - Buffers. Every buffer is in exactly one place: UnusedList, being filled by
-//   QueueData, inside a posted PTM_QUEUEBUFFER/PTM_UNPREPARE, ToWriteQueue or
+// - Buffers. Every buffer is in exactly one place: UnusedList, GatherBuffer
+//   (QueueData gathers blocks into it until it is full, or until the engine
+//   thread takes it unfilled: at a restart, or when the device is about to
+//   run dry), inside a posted PTM_QUEUEBUFFER/PTM_UNPREPARE, ToWriteQueue or
 //   InQueueList (the device). Every container and counter changes under Lock.
 //   The engine owns every buffer it ever allocated in one registry, so that
 //   whatever path ends the device or the thread, nothing leaks.
@@ -166,6 +168,13 @@ public:
     void PostVolume(int32_t volume);
     void PostPan(int32_t pan);
     int32_t GetTotalBytes();
+    // What the held audio holds ahead of what the device is playing: the
+    // total, less the part of the buffer being played that has been heard.
+    int32_t GetHeldAheadBytes();
+    // The clock that times the buffer being played, in nanoseconds; tests
+    // move it by hand.
+    static int64_t SystemNs();
+    int64_t (*NowNs)() = &SystemNs;
     void Quit();
     int32_t DeviceNameToId(const std::string& name);
     // The requested device name and the format given to the device, read under Lock.
@@ -229,6 +238,13 @@ private:
     std::vector<WAVEHDR*> UnusedList;
     std::vector<WAVEHDR*> InQueueList;
     std::deque<WAVEHDR*> ToWriteQueue;
+    // The buffer QueueData is gathering blocks into, under Lock; counted in
+    // PostedBytes. Not yet seen by the engine thread, it is in no list.
+    WAVEHDR* GatherBuffer = nullptr;
+    // When the device began the buffer it plays (NowNs), and how far into
+    // it a pause stopped it; engine thread writes, readers take Lock.
+    std::atomic<int64_t> HeadStarted{0};
+    int64_t PlayedAtPause = 0;
     bool CloseInProgress = false; // engine thread only
     // Open requests so far; each go-idle carries the count at its posting.
     std::atomic<uint32_t> OpenRequests{0};
@@ -255,7 +271,12 @@ private:
     void FreeBuffer(WAVEHDR* header);
     bool OwnsBuffer(WAVEHDR* header);
     bool ReceiveBuffer(WAVEHDR* header);
-    WAVEHDR* TakeUnused(uint32_t wanted, uint32_t& piece);
+    // Copies what fits of `wanted` bytes into the buffer being gathered;
+    // `full` is that buffer once it is full. 0 when the pool is gone.
+    uint32_t Gather(const std::byte* data, uint32_t wanted, WAVEHDR*& full);
+    WAVEHDR* TakeGathered();
+    void QueueGathered();
+    void DropGathered();
     void ReturnUnused(WAVEHDR* header);
     void GrowPool(int count);
     void FreePool();

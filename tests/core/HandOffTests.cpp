@@ -87,7 +87,7 @@ TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsItsFirstToPlay) {
     EXPECT_EQ(format.nSamplesPerSec, 44100u);
     EXPECT_EQ(format.nChannels, 2);
     EXPECT_EQ(format.wBitsPerSample, 16);
-    EXPECT_EQ(Engine->BuffSize, static_cast<uint32_t>(Block)) << "buffers take the block's size";
+    EXPECT_EQ(Engine->BuffSize, static_cast<uint32_t>(4 * Block)) << "buffers gather four blocks";
     EXPECT_TRUE(Holds(Block)) << "the opening block is held to be played";
     EXPECT_EQ(Clock.FramesScheduled, 576);
     const double ahead = (Clock.NextDue - before) * SecondsPerDay;
@@ -260,60 +260,79 @@ uint32_t FakeTicks = 0;
 uint32_t FakeTick() {
     return FakeTicks;
 }
-
-// Milliseconds that `blocks` of 2304 bytes last, as the core counts them.
-int32_t HeldMs(int32_t blocks) {
-    return static_cast<int32_t>(int64_t(blocks) * Block * 1000 / 4 / 44100);
+int64_t FakeNanoseconds = 0;
+int64_t FakeNs() {
+    return FakeNanoseconds;
 }
-// The same while the device plays: the block it is playing counts half.
-int32_t PlayingHeldMs(int32_t blocks) {
-    return static_cast<int32_t>((int64_t(blocks) * Block - Block / 2) * 1000 / 4 / 44100);
+constexpr int64_t NsPerMs = 1000000;
+
+// Milliseconds that `bytes` of 16-bit stereo at 44100 Hz last, truncated as
+// the core counts them.
+int32_t MsOf(int64_t bytes) {
+    return static_cast<int32_t>(bytes * 1000 / 4 / 44100);
 }
 
-// The output time is the time of the sample heard: the ticks since Open (or,
-// once the writes fall behind them, the written time) less what the engine
-// holds and the device has not played; never negative, never backwards,
-// never past the written time; frozen in a pause. The ticks here follow the
-// audio written, as the pacing keeps them.
+// The output time is the time of the sample heard: the written time (or the
+// ticks since Open, while the writes run ahead of them) less what the engine
+// holds and the device has not played, the buffer being played timed from
+// when the device began it; never negative, never backwards, never past the
+// written time; frozen in a pause. The ticks here follow the audio written,
+// as the pacing keeps them.
 TEST_F(HandOffTest, TheOutputTimeIsTheTimeOfTheSampleHeard) {
     ClockSource.Tick = FakeTick;
+    Engine->NowNs = FakeNs;
     FakeTicks = 1000;
+    FakeNanoseconds = 0;
     Open(44100, 2, 16, 0, 0);
     const std::vector<char> data = Pattern(Block, 7);
-    int32_t written = 0;
+    int64_t written = 0;
     const auto write = [&](int blocks) {
         for (int i = 0; i < blocks; ++i)
             Write(data.data(), Block);
-        written += blocks;
+        written += int64_t(blocks) * Block;
     };
+    // What is shown once `played` bytes have been heard.
+    const auto shownAfter = [&](int64_t played) { return MsOf(written) - MsOf(written - played); };
     write(20); // 261 ms, held while the device opens and pre-buffers
     ASSERT_TRUE(WaitForState(*Engine, psOpen));
     ASSERT_TRUE(Holds(20 * Block));
-    FakeTicks = 1000 + HeldMs(written);
+    FakeTicks = 1000 + MsOf(written);
     EXPECT_EQ(GetOutputTime(), 0) << "nothing heard yet";
 
-    write(16); // past the pre-buffer: the device starts with 35 of them
-    ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 35; }));
-    for (int i = 0; i < 10; ++i)
-        ASSERT_TRUE(Fake.CompleteOne());
-    ASSERT_TRUE(Holds(26 * Block));
-    FakeTicks = 1000 + HeldMs(written);
-    const int32_t heard = HeldMs(written) - PlayingHeldMs(26);
+    write(16); // past the pre-buffer: the device starts with all of it
+    const int32_t buffer = 4 * Block;
+    // The last block may fill the ninth buffer after the start took the
+    // first eight: it then joins at the first buffer back.
+    ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() >= 8; }));
+    ASSERT_TRUE(Holds(36 * Block));
+    ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Holds(36 * Block - buffer)); // the engine has taken it back
+    FakeNanoseconds = 10 * NsPerMs;
+    ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Holds(36 * Block - 2 * buffer));
+    FakeNanoseconds += 20 * NsPerMs;
+    FakeTicks = 1000 + MsOf(written);
+    const int32_t heard = shownAfter(2 * buffer + 882 * 4); // 20 ms into the third
     EXPECT_EQ(GetOutputTime(), heard);
     write(1); // more held, no time passed: the shown time does not go back
-    ASSERT_TRUE(Holds(27 * Block));
-    EXPECT_EQ(GetOutputTime(), heard);
+    ASSERT_TRUE(Holds(37 * Block - 2 * buffer));
+    EXPECT_GE(GetOutputTime(), heard);
+    EXPECT_LE(GetOutputTime(), heard + 1);
 
-    FakeTicks += 1000; // the writes stop; the device plays nothing meanwhile
-    EXPECT_EQ(GetOutputTime(), heard) << "runs with the sound, not with the ticks";
-    for (int i = 0; i < 10; ++i)
+    FakeTicks += 1000; // the writes stop; the device plays on
+    FakeNanoseconds += 30 * NsPerMs;
+    EXPECT_EQ(GetOutputTime(), shownAfter(2 * buffer + 2205 * 4)) << "runs with the sound";
+    FakeNanoseconds += 100 * NsPerMs; // a buffer counts whole at most
+    EXPECT_EQ(GetOutputTime(), shownAfter(3 * buffer));
+    for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(Fake.CompleteOne());
-    ASSERT_TRUE(Holds(17 * Block));
-    const int32_t later = GetWrittenTime() - PlayingHeldMs(17);
-    EXPECT_EQ(GetOutputTime(), later);
+    ASSERT_TRUE(Holds(37 * Block - 5 * buffer));
+    const int32_t later = GetOutputTime();
+    EXPECT_EQ(later, shownAfter(5 * buffer));
 
     Pause(1);
     FakeTicks = 5000;
+    FakeNanoseconds += 40 * NsPerMs;
     EXPECT_EQ(GetOutputTime(), later) << "frozen while paused";
     Pause(0);
     ASSERT_TRUE(PlaysOut(37 * Block));

@@ -15,7 +15,8 @@
 constexpr int32_t TestRate = 44100;
 constexpr int32_t TestChannels = 2;
 constexpr int32_t TestBits = 16;
-constexpr uint32_t TestBlock = 2304;
+// 52 ms: a block fills a device buffer of its own.
+constexpr uint32_t TestBlock = 9216;
 
 inline std::string StateOf(const TWaveOutPlayThread& engine) {
     return PlayStateName(engine.State);

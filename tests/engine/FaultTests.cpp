@@ -77,20 +77,21 @@ TEST_F(DeviceFault, AStartWhoseRestartIsRefusedIsAnError) {
     EXPECT_TRUE(Fake.IsPaused());
 }
 
-// Buffers are whole frames, at least 10 ms, at most a second; a size whose
-// header arithmetic would overflow is never allocated.
+// Buffers are whole frames and whole blocks, at least 50 ms, at most a
+// second; a size whose header arithmetic would overflow is never allocated.
 TEST_F(DeviceFault, BufferSizesHaveAFloorACeilingAndWholeFrames) {
     const struct {
         int32_t Rate, Bits;
         int32_t BlockBytes;
         uint32_t BuffSize;
     } cases[] = {
-        {44100, 16, 64, 1764},         // 441 frames: the floor
+        {44100, 16, 64, 8832},         // 138 blocks of 16 frames
         {44100, 16, 1, 88200},         // no whole frame: half a second
         {11025, 24, 0, 5512 * 6},      // half a second in whole frames
         {44100, 16, 10000000, 176400}, // the ceiling
         {44100, 16, -1, 176400},       // 4 GB as the header sees it
-        {44100, 16, 2304, 2304},       // the player's usual block
+        {44100, 16, 2304, 9216},       // the player's usual block, four to a buffer
+        {44100, 16, 17640, 17640},     // a block of 100 ms is a buffer of its own
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.Rate) + " Hz " + std::to_string(c.Bits) + " bits, block " +
@@ -102,10 +103,12 @@ TEST_F(DeviceFault, BufferSizesHaveAFloorACeilingAndWholeFrames) {
         Engine->PostClose();
         ASSERT_TRUE(WaitForState(*Engine, psIdle));
     }
-    // A tiny first block does not cut the later 0.45 s into hundreds of pieces.
+    // A tiny first block does not cut the later 0.45 s into hundreds of
+    // pieces: it comes as 8 full buffers and the one being gathered.
     OpenDevice(64);
     Queue(Pattern(79380, 1));
-    EXPECT_TRUE(WaitToWrite(45));
+    EXPECT_TRUE(WaitToWrite(8));
+    EXPECT_EQ(Engine->GetTotalBytes(), 79380);
 }
 
 // A rate whose byte rate does not fit the format's 32-bit field is refused.

@@ -10,7 +10,7 @@ TEST_F(BufferPool, BufferSizeFollowsTheOpenRequestInWholeFrames) {
     const struct {
         uint32_t BlockBytes;
         uint32_t BuffSize;
-    } cases[] = {{2304, 2304}, {2305, 2304}, {3, 88200}, {0, 88200}};
+    } cases[] = {{2304, 9216}, {2305, 9216}, {9216, 9216}, {3, 88200}, {0, 88200}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.BlockBytes);
         OpenDevice(c.BlockBytes);
@@ -31,15 +31,78 @@ TEST_F(BufferPool, BufferSizeFollowsTheOpenRequestInWholeFrames) {
     EXPECT_EQ(format.wBitsPerSample, 16);
 }
 
-TEST_F(BufferPool, BlocksAreSplitIntoBuffersOfBuffSize) {
-    OpenDevice();
-    Queue(Pattern(TestBlock, 1));
-    ASSERT_TRUE(WaitToWrite(1));
-    Queue(Pattern(2 * TestBlock + 1, 2));
-    ASSERT_TRUE(WaitToWrite(4));
-    EXPECT_EQ(Engine->ToWriteBytes, int32_t(3 * TestBlock + 1));
+// Blocks are gathered into buffers of BuffSize; only a full buffer goes to
+// the engine thread, and a restart takes the one being gathered as it is.
+TEST_F(BufferPool, BlocksAreGatheredIntoBuffersOfBuffSize) {
+    OpenDevice(TestBlock / 4); // the player's 13 ms blocks: four to a buffer
+    ASSERT_EQ(Engine->BuffSize, TestBlock);
+    const std::vector<char> data = Pattern(3 * TestBlock + 1, 1);
+    const uint32_t quarter = TestBlock / 4;
+    for (uint32_t i = 0; i < 3; ++i)
+        Engine->QueueData({TestRate, TestChannels, TestBits, quarter, data.data() + i * quarter});
+    EXPECT_EQ(Engine->GetTotalBytes(), int32_t(3 * quarter)) << "held while gathered";
+    Engine->QueueData(
+        {TestRate, TestChannels, TestBits, 2 * TestBlock + quarter + 1, data.data() + 3 * quarter});
+    ASSERT_TRUE(WaitToWrite(3));
+    EXPECT_EQ(Engine->ToWriteBytes, int32_t(3 * TestBlock));
     EXPECT_EQ(Engine->GetTotalBytes(), int32_t(3 * TestBlock + 1));
     EXPECT_EQ(Engine->UnusedCount, 21);
+    Engine->PostRestart();
+    ASSERT_TRUE(Until([&] { return Fake.InDevice() == 4; }));
+    EXPECT_EQ(Engine->InQueueBytes, int32_t(3 * TestBlock + 1));
+    ASSERT_TRUE(Until([&] {
+        Fake.CompleteOne();
+        return Fake.Played().size() == data.size();
+    }));
+    EXPECT_EQ(Fake.Played(), data) << "in order, nothing lost or doubled";
+}
+
+// A device about to run dry takes what is being gathered: the end of a
+// stream is not kept back waiting for a buffer to fill.
+TEST_F(BufferPool, ADeviceAboutToRunDryTakesTheBufferBeingGathered) {
+    OpenDevice();
+    const std::vector<char> started = StartPlaying(2);
+    const std::vector<char> tail = Pattern(TestBlock / 2, 3);
+    Queue(tail);
+    ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Until([&] { return Fake.InDevice() == 2; })) << "gathered half joins the device";
+    EXPECT_EQ(Engine->InQueueBytes, int32_t(TestBlock + tail.size()));
+    ASSERT_TRUE(Until([&] {
+        Fake.CompleteOne();
+        return Fake.Played().size() == started.size() + tail.size();
+    }));
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), Fake.Played().end() - tail.size()));
+}
+
+// The buffer being played counts as heard from the moment the device began
+// it (the previous one came back, or it was written to an empty device), at
+// most whole; paused, it stays where the pause stopped it.
+TEST_F(BufferPool, TheHeldAheadCountsThePlayedPartOfTheBufferBeingPlayed) {
+    static int64_t now = 0;
+    Engine->NowNs = [] { return now; };
+    OpenDevice();
+    const auto nsOf = [](int64_t frames) {
+        return (frames * 1000000000LL + TestRate - 1) / TestRate;
+    };
+    const int32_t frame = 4;
+    StartPlaying(3);
+    const int32_t total = 3 * TestBlock;
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), total);
+    now += nsOf(100);
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), total - 100 * frame);
+    now += nsOf(TestBlock); // longer than the buffer lasts
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), total - int32_t(TestBlock));
+    ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Until([&] { return Engine->GetTotalBytes() == 2 * int32_t(TestBlock); }));
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * int32_t(TestBlock)) << "the next one begins";
+    now += nsOf(50);
+    Engine->PostPause();
+    ASSERT_TRUE(WaitForState(*Engine, psPaused));
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * int32_t(TestBlock)) << "paused: all of it ahead";
+    now += nsOf(1000);
+    Engine->PostRestart();
+    ASSERT_TRUE(WaitForState(*Engine, psPlaying));
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * int32_t(TestBlock) - 50 * frame);
 }
 
 TEST_F(BufferPool, BlocksInAnotherFormatOrWithoutDataAreDropped) {
