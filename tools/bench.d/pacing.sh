@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Plays five minutes (QV_BENCH_SECONDS) through the stand-in player into a null
-# sink and prints how well Write kept time and what reached the device.
+# sink and prints how well Write kept time and what reached the device, then
+# plays the same with no device to tell what the device path costs.
 # usage: pacing.sh BUILD_X86_64_DIR (inside tools/testenv.sh)
 set -euo pipefail
 build=$(realpath "$1")
@@ -26,3 +27,22 @@ python3 "$here/pacing_figures.py" figures "$work/ref.wav" "$work/record.raw" "$w
     "$work/out.txt"
 python3 "$e2e/position_check.py" "$work/record.raw" "$work/record.start" "$work/ref.wav" \
     "$work/writes.txt" --figure position_error_ms | grep '^bench:'
+
+# The same player and length with no device (pacing only): what the device
+# path costs is the difference.
+"$WINE" "$build/tools/standin_player.exe" --plugin "Z:$build/out_qvquellspring.dll" \
+    --no-device --no-poll --quiet "Z:$work/ref.wav" >"$work/out-nodevice.txt" 2>"$work/err.txt" \
+    || { cat "$work/out-nodevice.txt" "$work/err.txt"; exit 1; }
+python3 - "$work/out.txt" "$work/out-nodevice.txt" <<'PY'
+import re, sys
+
+def per_audio_second(path):
+    text = open(path, encoding="latin-1").read()
+    cpu = int(re.search(r"process: cpu_ms=(-?\d+)", text).group(1))
+    audio = int(re.findall(r"audio_ms=(-?\d+)", text)[-1])
+    return cpu / (audio / 1000.0)
+
+device, nodevice = per_audio_second(sys.argv[1]), per_audio_second(sys.argv[2])
+print(f"bench: cpu_ms_per_audio_s_nodevice {nodevice:.2f} ms")
+print(f"bench: device_cpu_ms_per_audio_s {device - nodevice:.2f} ms")
+PY
