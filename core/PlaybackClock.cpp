@@ -117,16 +117,17 @@ int32_t OutputTimeLocked() {
                                                 (ClockSource.Tick() - Clock.TickStart));
     if (!heard)
         return sinceOpen;
-    // What is still held has not been heard yet. The pacing keeps the written
-    // time with the ticks; once the writes stop (the end of a track) or fall
-    // behind, it is the written time that the held audio is part of, or the
-    // shown time would run ahead as the device empties. Each block handed
-    // over adds to the held audio at once while the device takes it away a
-    // buffer at a time, so the difference alone would jitter back and forth:
-    // the shown time holds its last value rather than run backwards.
+    // What is still held has not been heard yet: the sample heard is the
+    // written time less what the output holds ahead of the device. (The
+    // ticks would lag by up to a block: a block is written when it is due,
+    // that is when it starts, and counted held at once.) Each block handed
+    // over adds to both at once while the device takes the held audio away
+    // as it plays, so the difference runs with the sound; where the two
+    // counts meet unevenly the shown time holds its last value rather than
+    // run backwards.
     const int32_t written = WrittenTimeLocked();
-    const int32_t shown = std::min(
-        std::max(std::min(sinceOpen, written) - HeldAheadMs(*engine), Clock.LastShown), written);
+    const int32_t shown =
+        std::min(std::max(written - HeldAheadMs(*engine), Clock.LastShown), written);
     Clock.LastShown = shown;
     return shown;
 }

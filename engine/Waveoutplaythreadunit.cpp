@@ -33,6 +33,9 @@ constexpr int64_t BufferCeilingMs = 1000;
 // The device is about to run dry when it holds no more than this many
 // buffers: what is being gathered then goes to it unfilled.
 constexpr int32_t LowWaterBuffers = 1;
+// How late a completion message may come and still be timed from the end of
+// the buffer before it rather than from its own arrival.
+constexpr int64_t CompletionSlackMs = 20;
 
 struct TNamedMessage {
     UINT Value;
@@ -513,6 +516,22 @@ int32_t TWaveOutPlayThread::GetTotalBytes() {
     return PostedBytes + ToWriteBytes + InQueueBytes;
 }
 
+// The next buffer began where the one that came back ended, as long as the
+// device played on: a completion message arrives a little after the end,
+// later still on a busy machine, and timing from its arrival would put the
+// shown position behind the sound. The message is the bound either way: the
+// end cannot have been after it, nor (the device's clock drifting, or a gap
+// it played through) long before it.
+int64_t TWaveOutPlayThread::NextHeadStart(uint32_t doneBytes) const {
+    const int64_t now = NowNs();
+    const int64_t rate = SampleRate;
+    const int64_t align = BlockAlign;
+    if (rate <= 0 || align <= 0)
+        return now;
+    const int64_t ended = HeadStarted + int64_t(doneBytes) / align * 1000000000LL / rate;
+    return std::clamp(ended, now - CompletionSlackMs * 1000000LL, now);
+}
+
 int64_t TWaveOutPlayThread::SystemNs() {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -897,7 +916,7 @@ void TWaveOutPlayThread::OnWaveDone(HWAVEOUT handle, WAVEHDR* header) {
         InQueueList.erase(found);
         InQueueCount = int32_t(InQueueList.size());
         InQueueBytes -= int32_t(header->dwBufferLength);
-        HeadStarted = NowNs(); // the device plays the next one from now
+        HeadStarted = NextHeadStart(header->dwBufferLength);
         Post(PTM_UNPREPARE, reinterpret_cast<WPARAM>(header));
     }
     // About to run dry (the end of the stream, or a late decoder): what is

@@ -245,6 +245,7 @@ private:
     // it a pause stopped it; engine thread writes, readers take Lock.
     std::atomic<int64_t> HeadStarted{0};
     int64_t PlayedAtPause = 0;
+    int64_t NextHeadStart(uint32_t doneBytes) const;
     bool CloseInProgress = false; // engine thread only
     // Open requests so far; each go-idle carries the count at its posting.
     std::atomic<uint32_t> OpenRequests{0};

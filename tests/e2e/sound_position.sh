@@ -4,11 +4,10 @@
 # at that moment, lined up by the record's own clock (record_timed.py), with
 # the player polling CanWrite as it does (the benchmark runs Write blocking).
 # Every reading must run forwards, never below 0 and never past the written
-# time. The median difference is held to 100 ms: that fails a position that
-# runs ahead of the sound by the pre-buffer (0.45 s), while the aim of 30 ms,
-# which the median misses by a few milliseconds on a loaded machine (each
-# silence the sound system inserts adds about 2 ms), is printed here and
-# measured by the benchmark's position_error_ms rather than asserted.
+# time, and the median difference must be within 30 ms. The worst reading
+# is printed and measured by the benchmark's position_error_ms rather than
+# asserted: on a loaded machine one late completion message or a silence the
+# sound system inserts moves a single reading by more.
 source "$(dirname "$0")/lib.sh"
 
 python3 "$E2E_DIR/make_wav.py" "$WORK/four.wav" --bits 16 --channels 2 --rate 44100 --frames 176400
@@ -20,6 +19,6 @@ for polling in "--poll-ms 10" "--poll-ms 20"; do
         "$(winpath "$WORK/four.wav")"
     stop_recording
     python3 "$E2E_DIR/position_check.py" "$WORK/record.raw" "$WORK/record.start" \
-        "$WORK/four.wav" "$WORK/writes.txt" --max-ms 100 || fail "position against the sound"
+        "$WORK/four.wav" "$WORK/writes.txt" --max-ms 30 || fail "position against the sound"
 done
 echo "1 passed, 0 failed"

@@ -75,8 +75,8 @@ TEST_F(BufferPool, ADeviceAboutToRunDryTakesTheBufferBeingGathered) {
 }
 
 // The buffer being played counts as heard from the moment the device began
-// it (the previous one came back, or it was written to an empty device), at
-// most whole; paused, it stays where the pause stopped it.
+// it (where the previous one ended, or when it was written to an empty
+// device), at most whole; paused, it stays where the pause stopped it.
 TEST_F(BufferPool, TheHeldAheadCountsThePlayedPartOfTheBufferBeingPlayed) {
     static int64_t now = 0;
     Engine->NowNs = [] { return now; };
@@ -90,19 +90,19 @@ TEST_F(BufferPool, TheHeldAheadCountsThePlayedPartOfTheBufferBeingPlayed) {
     EXPECT_EQ(Engine->GetHeldAheadBytes(), total);
     now += nsOf(100);
     EXPECT_EQ(Engine->GetHeldAheadBytes(), total - 100 * frame);
-    now += nsOf(TestBlock); // longer than the buffer lasts
+    now += nsOf(TestBlock / frame); // past the end of the buffer
     EXPECT_EQ(Engine->GetHeldAheadBytes(), total - int32_t(TestBlock));
     ASSERT_TRUE(Fake.CompleteOne());
     ASSERT_TRUE(Until([&] { return Engine->GetTotalBytes() == 2 * int32_t(TestBlock); }));
-    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * int32_t(TestBlock)) << "the next one begins";
-    now += nsOf(50);
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * int32_t(TestBlock) - 100 * frame)
+        << "the next one began where the one before ended, not when it came back";
     Engine->PostPause();
     ASSERT_TRUE(WaitForState(*Engine, psPaused));
     EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * int32_t(TestBlock)) << "paused: all of it ahead";
     now += nsOf(1000);
     Engine->PostRestart();
     ASSERT_TRUE(WaitForState(*Engine, psPlaying));
-    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * int32_t(TestBlock) - 50 * frame);
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * int32_t(TestBlock) - 100 * frame);
 }
 
 TEST_F(BufferPool, BlocksInAnotherFormatOrWithoutDataAreDropped) {
