@@ -369,8 +369,13 @@ int Pause(int pause) {
             WaveOutPlayThread->PostPause();
     }
     Clock.Paused = pause;
-    if (pause == 0)
+    if (pause == 0) {
+        // The device resumes now, not at the next block: after a track's
+        // last block no other block would come to resume it.
+        if (old != 0 && WaveOutPlayThread != nullptr)
+            WaveOutPlayThread->PostResume();
         HandOffKept();
+    }
     return old;
 }
 

@@ -36,6 +36,8 @@ constexpr int32_t LowWaterBuffers = 1;
 // How late a completion message may come and still be timed from the end of
 // the buffer before it rather than from its own arrival.
 constexpr int64_t CompletionSlackMs = 20;
+// PTM_RESTART's wParam for a restart that only resumes a paused device.
+constexpr WPARAM ResumeOnly = 1;
 
 struct TNamedMessage {
     UINT Value;
@@ -414,7 +416,8 @@ void TWaveOutPlayThread::WndProc(TMessage& message) {
         OnQueueBuffer(RecordOf(w));
         return;
     case PTM_RESTART:
-        OnRestart();
+        if (w != ResumeOnly || State == psPaused)
+            OnRestart();
         return;
     case PTM_CLOSE:
         if (w == WPARAM(OpenRequests.load()))
@@ -493,6 +496,11 @@ bool TWaveOutPlayThread::RequestOpen(const std::string& name, int32_t sampleRate
 void TWaveOutPlayThread::PostRestart() {
     if (DeviceHandle != nullptr)
         Post(PTM_RESTART);
+}
+
+void TWaveOutPlayThread::PostResume() {
+    if (DeviceHandle != nullptr)
+        Post(PTM_RESTART, ResumeOnly);
 }
 
 // A close, like a go-idle, carries the count of open requests made before it:
@@ -604,7 +612,7 @@ uint32_t TWaveOutPlayThread::Gather(const std::byte* data, uint32_t wanted, WAVE
     // A close on the engine thread may have ended the pool between two pieces.
     const uint32_t size = BuffSize;
     full = nullptr;
-    if (size == 0)
+    if (size == 0 || State == psExit)
         return 0;
     if (GatherBuffer == nullptr) {
         if (UnusedCount < 1)
@@ -645,6 +653,8 @@ void TWaveOutPlayThread::QueueGathered() {
         OnQueueBuffer(header);
 }
 
+// Once the pool has ended (BuffSize 0) the buffer is freed: the next pool
+// may have buffers of another size.
 void TWaveOutPlayThread::DropGathered() {
     TWaveOutPlayThreadCSBomb guard(this);
     WAVEHDR* const header = GatherBuffer;
@@ -653,6 +663,10 @@ void TWaveOutPlayThread::DropGathered() {
     GatherBuffer = nullptr;
     PostedBytes -= int32_t(header->dwBufferLength);
     header->dwBufferLength = 0;
+    if (BuffSize == 0) {
+        FreeBuffer(header);
+        return;
+    }
     UnusedList.push_back(header);
     UnusedCount = int32_t(UnusedList.size());
 }
@@ -921,7 +935,7 @@ void TWaveOutPlayThread::OnWaveDone(HWAVEOUT handle, WAVEHDR* header) {
     }
     // About to run dry (the end of the stream, or a late decoder): what is
     // being gathered is all there is, so it plays as it is.
-    if (InQueueCount + ToWriteCount <= LowWaterBuffers)
+    if (State == psPlaying && InQueueCount + ToWriteCount <= LowWaterBuffers)
         QueueGathered();
     WriteQueued();
 }
@@ -1016,11 +1030,11 @@ void TWaveOutPlayThread::OnOpen() {
 // Buffers already taken for the open come back through their own messages,
 // which find no device and free them.
 void TWaveOutPlayThread::FailOpen() {
-    DropGathered();
     FreePool();
     {
         TWaveOutPlayThreadCSBomb guard(this);
         BuffSize = 0;
+        DropGathered(); // in the same step: nothing gathers after it
     }
     SetState(psError);
 }
@@ -1077,7 +1091,6 @@ void TWaveOutPlayThread::OnClose() {
         CloseInProgress = true;
         SetState(psReset);
         Api.Reset(handle);
-        DropGathered();
         FlushQueue();
         UnprepareInQueue(handle);
         const bool closed = CloseDevice(handle);
@@ -1092,6 +1105,8 @@ void TWaveOutPlayThread::OnClose() {
             DeviceName.clear();
             BlockBytes = 0;
             BuffSize = 0;
+            // Blocks may have been gathered while the device closed.
+            DropGathered();
         }
         CloseInProgress = false;
     }
@@ -1135,7 +1150,6 @@ void TWaveOutPlayThread::OnGoIdle() {
         OnClose();
         return;
     }
-    DropGathered();
     FlushQueue();
     ReleaseInQueue();
     FreePool(); // sized by an open request that never reached a device
@@ -1145,6 +1159,7 @@ void TWaveOutPlayThread::OnGoIdle() {
     BitsPerSample = 0;
     Channels = 0;
     BuffSize = 0;
+    DropGathered();
     BlockBytes = 0;
     InQueueBytes = 0;
     SetState(psIdle);

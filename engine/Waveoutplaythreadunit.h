@@ -163,6 +163,9 @@ public:
                      int32_t bitsPerSample, int32_t blockBytes);
     void QueueData(const QueueBlock& block);
     void PostRestart();
+    // A restart that only resumes a paused device: posted behind the pause
+    // it undoes, it finds the engine paused if the pause took effect.
+    void PostResume();
     void PostClose();
     void PostPause();
     void PostVolume(int32_t volume);

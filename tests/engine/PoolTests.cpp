@@ -306,3 +306,29 @@ TEST_F(BufferPool, ACloseWhileAnotherThreadSplitsBlocksNeverHangsOrLeaks) {
 }
 
 } // namespace
+
+// Blocks gathered while the device closes (it keeps saying it still plays)
+// are dropped with the pool: nothing is held once idle, and the next pool,
+// of a larger size, never fills the old, smaller buffer.
+TEST_F(BufferPool, BlocksGatheredWhileTheDeviceClosesGoWithThePool) {
+    OpenDevice(TestBlock / 4);
+    StartPlaying(2);
+    Fake.Fail(TFakeCall::Close, WAVERR_STILLPLAYING, 20);
+    Engine->PostClose();
+    ASSERT_TRUE(WaitForState(*Engine, psReset));
+    Queue(Pattern(TestBlock / 4, 3));
+    ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    EXPECT_EQ(Engine->GetTotalBytes(), 0);
+    EXPECT_EQ(Engine->LiveBuffers(), 0u);
+
+    OpenDevice(2 * TestBlock);
+    const std::vector<char> data = Pattern(2 * TestBlock + 4, 4);
+    Queue(data);
+    Engine->PostRestart();
+    ASSERT_TRUE(Until([&] {
+        Fake.CompleteOne();
+        return Fake.Played().size() >= data.size();
+    }));
+    const std::vector<char> played = Fake.Played();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), played.end() - data.size()));
+}
