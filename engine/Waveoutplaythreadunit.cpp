@@ -208,7 +208,7 @@ TWaveOutPlayThread::~TWaveOutPlayThread() {
     }
     {
         TWaveOutPlayThreadCSBomb guard(this);
-        FreeAllBuffers(false);
+        FreeAllBuffers();
     }
     SetEvent(StateEvent);
 }
@@ -287,11 +287,11 @@ void TWaveOutPlayThread::ShutDown() {
     CustDeallocateHWnd(UtilWindow);
     UtilWindow = nullptr;
     DrainMessages();
-    // Whatever the device, a queue or a discarded message still held; not a
-    // buffer that QueueData is filling on another thread right now (it comes
-    // back through ReturnUnused, or goes with the engine).
+    // Whatever the device, a queue or a discarded message still held.
+    // QueueData fills buffers under Lock only, and gathers nothing once the
+    // state is psExit, so no other thread is inside one.
     TWaveOutPlayThreadCSBomb guard(this);
-    FreeAllBuffers(true);
+    FreeAllBuffers();
 }
 
 void TWaveOutPlayThread::PumpMessages() {
@@ -413,7 +413,12 @@ void TWaveOutPlayThread::WndProc(TMessage& message) {
         OnOpen();
         return;
     case PTM_QUEUEBUFFER:
-        OnQueueBuffer(RecordOf(w));
+        // From QueueData without a record: take what it has gathered. With
+        // one: a buffer the device refused as unprepared, to prepare again.
+        if (w == 0)
+            ReceiveGathered(false);
+        else
+            OnQueueBuffer(RecordOf(w));
         return;
     case PTM_RESTART:
         if (w != ResumeOnly || State == psPaused)
@@ -594,24 +599,25 @@ void TWaveOutPlayThread::QueueData(const QueueBlock& block) {
     const auto* data = static_cast<const std::byte*>(block.Data);
     uint32_t remaining = block.ByteCount;
     while (remaining > 0) {
-        WAVEHDR* full = nullptr;
-        const uint32_t piece = Gather(data, remaining, full);
+        bool filled = false;
+        const uint32_t piece = Gather(data, remaining, filled);
         if (piece == 0)
             return; // closed meanwhile: the rest of the block has nowhere to go
-        // Only a full buffer wakes the engine thread; a block that just joins
-        // the buffer being gathered costs it nothing.
-        if (full != nullptr && !Post(PTM_QUEUEBUFFER, reinterpret_cast<WPARAM>(full)))
-            ReturnUnused(full);
+        // Only a filled buffer wakes the engine thread; a block that just
+        // joins the buffer being gathered costs it nothing. Should the post
+        // fail, the engine takes the buffer at its next wake.
+        if (filled)
+            Post(PTM_QUEUEBUFFER);
         data += piece;
         remaining -= piece;
     }
 }
 
-uint32_t TWaveOutPlayThread::Gather(const std::byte* data, uint32_t wanted, WAVEHDR*& full) {
+uint32_t TWaveOutPlayThread::Gather(const std::byte* data, uint32_t wanted, bool& filled) {
     TWaveOutPlayThreadCSBomb guard(this);
     // A close on the engine thread may have ended the pool between two pieces.
     const uint32_t size = BuffSize;
-    full = nullptr;
+    filled = false;
     if (size == 0 || State == psExit)
         return 0;
     if (GatherBuffer == nullptr) {
@@ -633,53 +639,58 @@ uint32_t TWaveOutPlayThread::Gather(const std::byte* data, uint32_t wanted, WAVE
     PostedBytes += int32_t(piece);
     if (header->dwBufferLength == size) {
         GatherBuffer = nullptr;
-        Buffers.at(header).Filling = true;
-        full = header;
+        Gathered.push_back(header);
+        filled = true;
     }
     return piece;
 }
 
-WAVEHDR* TWaveOutPlayThread::TakeGathered() {
+// The next buffer to hand to the device, in the order they were gathered:
+// the filled ones first, then (if `unfilled`) the one being gathered.
+WAVEHDR* TWaveOutPlayThread::TakeGathered(bool unfilled) {
     TWaveOutPlayThreadCSBomb guard(this);
+    if (!Gathered.empty()) {
+        WAVEHDR* const header = Gathered.front();
+        Gathered.pop_front();
+        return header;
+    }
     WAVEHDR* const header = GatherBuffer;
-    if (header == nullptr || header->dwBufferLength == 0)
+    if (!unfilled || header == nullptr || header->dwBufferLength == 0)
         return nullptr;
     GatherBuffer = nullptr;
-    return header; // still counted in PostedBytes, as a posted buffer is
+    return header;
 }
 
-void TWaveOutPlayThread::QueueGathered() {
-    if (WAVEHDR* const header = TakeGathered(); header != nullptr)
+// Each is still counted in PostedBytes until OnQueueBuffer moves it on. The
+// one being gathered is taken once: what QueueData gathers meanwhile waits
+// for the next wake.
+void TWaveOutPlayThread::ReceiveGathered(bool unfilled) {
+    while (WAVEHDR* const header = TakeGathered(unfilled)) {
+        const bool last = header->dwBufferLength < BuffSize;
         OnQueueBuffer(header);
+        if (last)
+            return;
+    }
 }
 
-// Once the pool has ended (BuffSize 0) the buffer is freed: the next pool
-// may have buffers of another size.
+// What QueueData gathered and the engine has not taken; once the pool has
+// ended (BuffSize 0) the buffers are freed: the next pool may have buffers
+// of another size.
 void TWaveOutPlayThread::DropGathered() {
     TWaveOutPlayThreadCSBomb guard(this);
-    WAVEHDR* const header = GatherBuffer;
-    if (header == nullptr)
-        return;
+    if (GatherBuffer != nullptr)
+        Gathered.push_back(GatherBuffer);
     GatherBuffer = nullptr;
-    PostedBytes -= int32_t(header->dwBufferLength);
-    header->dwBufferLength = 0;
-    if (BuffSize == 0) {
-        FreeBuffer(header);
-        return;
+    for (WAVEHDR* const header : Gathered) {
+        PostedBytes -= int32_t(header->dwBufferLength);
+        header->dwBufferLength = 0;
+        if (BuffSize == 0) {
+            FreeBuffer(header);
+            continue;
+        }
+        UnusedList.push_back(header);
     }
-    UnusedList.push_back(header);
-    UnusedCount = int32_t(UnusedList.size());
-}
-
-void TWaveOutPlayThread::ReturnUnused(WAVEHDR* header) {
-    TWaveOutPlayThreadCSBomb guard(this);
-    Buffers.at(header).Filling = false;
-    PostedBytes -= int32_t(header->dwBufferLength);
-    if (State == psExit) {
-        FreeBuffer(header); // the pool is gone already
-        return;
-    }
-    UnusedList.push_back(header);
+    Gathered.clear();
     UnusedCount = int32_t(UnusedList.size());
 }
 
@@ -691,7 +702,7 @@ WAVEHDR* TWaveOutPlayThread::AllocateBuffer() {
     auto block = std::make_unique<std::byte[]>(sizeof(WAVEHDR) + BuffSize);
     auto* header = reinterpret_cast<WAVEHDR*>(block.get());
     header->lpData = reinterpret_cast<LPSTR>(block.get() + sizeof(WAVEHDR));
-    Buffers.emplace(header, TBufferBlock{std::move(block), false});
+    Buffers.emplace(header, TBufferBlock{std::move(block)});
     ++Stats.BuffersAllocated;
     return header;
 }
@@ -712,7 +723,6 @@ bool TWaveOutPlayThread::ReceiveBuffer(WAVEHDR* header) {
     const auto found = header != nullptr ? Buffers.find(header) : Buffers.end();
     if (found == Buffers.end())
         return false;
-    found->second.Filling = false;
     return true;
 }
 
@@ -736,8 +746,9 @@ void TWaveOutPlayThread::FreePool() {
     }
 }
 
-void TWaveOutPlayThread::FreeAllBuffers(bool keepFilling) {
+void TWaveOutPlayThread::FreeAllBuffers() {
     GatherBuffer = nullptr;
+    Gathered.clear();
     UnusedList.clear();
     InQueueList.clear();
     ToWriteQueue.clear();
@@ -747,14 +758,8 @@ void TWaveOutPlayThread::FreeAllBuffers(bool keepFilling) {
     InQueueBytes = 0;
     ToWriteBytes = 0;
     PostedBytes = 0;
-    for (auto entry = Buffers.begin(); entry != Buffers.end();) {
-        if (keepFilling && entry->second.Filling) {
-            ++entry;
-            continue;
-        }
-        entry = Buffers.erase(entry);
-        ++Stats.BuffersFreed;
-    }
+    Stats.BuffersFreed += uint32_t(Buffers.size());
+    Buffers.clear();
 }
 
 // After the device has been reset and closed it holds none of our buffers,
@@ -936,7 +941,7 @@ void TWaveOutPlayThread::OnWaveDone(HWAVEOUT handle, WAVEHDR* header) {
     // About to run dry (the end of the stream, or a late decoder): what is
     // being gathered is all there is, so it plays as it is.
     if (State == psPlaying && InQueueCount + ToWriteCount <= LowWaterBuffers)
-        QueueGathered();
+        ReceiveGathered(true);
     WriteQueued();
 }
 
@@ -1055,7 +1060,7 @@ void TWaveOutPlayThread::OnRestart() {
         return;
     // A restart starts all that is held: the pre-buffer, or the end of a
     // track that no more blocks will follow.
-    QueueGathered();
+    ReceiveGathered(true);
     if (State != psPaused) {
         WriteQueued();
         return;

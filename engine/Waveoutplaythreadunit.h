@@ -21,10 +21,12 @@
 // - Every assignment of State is followed by SetEvent(StateEvent); the one
 //   waiter (WaitForStateChange) resets it after waking.
 // - Buffers. Every buffer is in exactly one place: UnusedList, GatherBuffer
-//   (QueueData gathers blocks into it until it is full, or until the engine
-//   thread takes it unfilled: at a restart, or when the device is about to
-//   run dry), inside a posted PTM_QUEUEBUFFER/PTM_UNPREPARE, ToWriteQueue or
-//   InQueueList (the device). Every container and counter changes under Lock.
+//   (QueueData gathers blocks into it under Lock until it is full, or until
+//   the engine thread takes it unfilled: at a restart, or when the device is
+//   about to run dry), Gathered (filled, in order; QueueData posts a
+//   PTM_QUEUEBUFFER without a record to have them taken), inside a posted
+//   PTM_QUEUEBUFFER/PTM_UNPREPARE, ToWriteQueue or InQueueList (the device).
+//   Every container and counter changes under Lock.
 //   The engine owns every buffer it ever allocated in one registry, so that
 //   whatever path ends the device or the thread, nothing leaks.
 // - Lock is never held across a device call or a post: winmm's calls wait for
@@ -235,7 +237,6 @@ private:
     WAVEFORMATEX WaveFormat{};
     struct TBufferBlock {
         std::unique_ptr<std::byte[]> Memory; // the header, then its bytes
-        bool Filling;                        // taken by QueueData, not yet received
     };
     std::unordered_map<WAVEHDR*, TBufferBlock> Buffers;
     std::vector<WAVEHDR*> UnusedList;
@@ -244,6 +245,8 @@ private:
     // The buffer QueueData is gathering blocks into, under Lock; counted in
     // PostedBytes. Not yet seen by the engine thread, it is in no list.
     WAVEHDR* GatherBuffer = nullptr;
+    // Filled by QueueData, not yet taken by the engine thread, in order.
+    std::deque<WAVEHDR*> Gathered;
     // When the device began the buffer it plays (NowNs), and how far into
     // it a pause stopped it; engine thread writes, readers take Lock.
     std::atomic<int64_t> HeadStarted{0};
@@ -276,15 +279,14 @@ private:
     bool OwnsBuffer(WAVEHDR* header);
     bool ReceiveBuffer(WAVEHDR* header);
     // Copies what fits of `wanted` bytes into the buffer being gathered;
-    // `full` is that buffer once it is full. 0 when the pool is gone.
-    uint32_t Gather(const std::byte* data, uint32_t wanted, WAVEHDR*& full);
-    WAVEHDR* TakeGathered();
-    void QueueGathered();
+    // `filled` once that buffer is full. 0 when the pool is gone.
+    uint32_t Gather(const std::byte* data, uint32_t wanted, bool& filled);
+    WAVEHDR* TakeGathered(bool unfilled);
+    void ReceiveGathered(bool unfilled);
     void DropGathered();
-    void ReturnUnused(WAVEHDR* header);
     void GrowPool(int count);
     void FreePool();
-    void FreeAllBuffers(bool keepFilling);
+    void FreeAllBuffers();
     void ReleaseInQueue(bool deviceClosed = true);
     void UnprepareInQueue(HWAVEOUT handle);
     void WriteQueued();

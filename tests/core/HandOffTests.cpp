@@ -108,9 +108,9 @@ TEST_F(HandOffTest, PlayingStartsOnceMoreThanThePreBufferIsHeld) {
 
     Hand(PreBufferBytes); // 0.9 s held: restart, then queue
     ASSERT_TRUE(WaitForState(*Engine, psPlaying));
-    // The two held blocks went to the device; the third waits for the next
-    // buffer the device hands back.
-    ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 2 && Engine->ToWriteCount == 1; }));
+    // The two held blocks went to the device; the third went with them or
+    // waits for the next buffer the device hands back.
+    ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() + Engine->ToWriteCount == 3; }));
     ASSERT_TRUE(Fake.CompleteOne());
     EXPECT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 2 && Engine->ToWriteCount == 0; }));
 }
