@@ -93,7 +93,7 @@ TEST(RealDevice, OpensPreBuffersPlaysPausesAndCloses) {
     ASSERT_TRUE(WaitForState(engine, psIdle));
     ASSERT_TRUE(engine.RequestOpen(same + "(2)", Rate, 2, 16, Block));
     ASSERT_TRUE(WaitForState(engine, psOpen)) << PlayStateName(engine.State);
-    EXPECT_EQ(engine.BuffSize, Block);
+    EXPECT_EQ(engine.BuffSize, 4 * Block) << "four blocks to a buffer";
 
     QueueBlocks(engine, data.data(), beforePause);
     ASSERT_TRUE(WaitUntil([&] { return engine.GetTotalBytes() == int32_t(beforePause); }));
