@@ -62,6 +62,7 @@ struct TFigures {
     std::string MaxCall; // its name
     uint64_t LeakedBuffers = 0;
     int64_t LeakedHandles = 0;
+    int DeviceOpens = 0; // the fake's: none means Init did not bind the engine to it
 };
 
 double NowMs() {
@@ -233,7 +234,8 @@ bool WaitIdle(TWaveOutPlayThread& engine) {
 
 // One sequence on the player's window thread (this one); returns its failure
 // ("" when it held every invariant).
-std::string RunSequence(uint32_t seed, bool winmm, TSoakPlayerWindow& player, TFigures& figures) {
+std::string RunSequence(int index, uint32_t seed, bool winmm, TSoakPlayerWindow& player,
+                        TFigures& figures) {
     TSequence s;
     s.Random.seed(seed);
     s.Player = &player;
@@ -261,15 +263,14 @@ std::string RunSequence(uint32_t seed, bool winmm, TSoakPlayerWindow& player, TF
     WindowThread(s, steps, devices, fake.get());
     const bool ended = PumpMessages(DecodingWaitMs, decoded.get());
     if (!ended) {
-        std::printf("soak: sequence (seed %u) hung: the decoding thread did not come back\n", seed);
+        std::printf("soak: sequence %d (seed %u) hung: the decoding thread did not come back\n",
+                    index, seed);
         std::fflush(stdout);
         ExitProcess(2); // a thread stuck in a call cannot be joined
     }
     decoding.join();
 
     std::string failure = s.Failure;
-    if (!failure.empty() && !s.Injected.empty())
-        failure += " (injected:" + s.Injected + ")";
     // A stop: the engine must go idle (the fake's failures are spent by now).
     if (fake != nullptr)
         for (int call = 0; call <= int(TFakeCall::SetRate); ++call)
@@ -284,6 +285,8 @@ std::string RunSequence(uint32_t seed, bool winmm, TSoakPlayerWindow& player, TF
         const bool ended = WaitForSingleObject(engine->Handle(), 10000) == WAIT_OBJECT_0;
         if (!ended && failure.empty())
             failure = "engine thread did not end";
+        if (fake != nullptr)
+            figures.DeviceOpens += fake->Calls(TFakeCall::Open);
         if (!ended && fake != nullptr)
             static_cast<void>(fake.release()); // the abandoned engine may still call it
         const uint64_t leaked = engine->LiveBuffers();
@@ -301,6 +304,8 @@ std::string RunSequence(uint32_t seed, bool winmm, TSoakPlayerWindow& player, TF
     }
     if (failure.empty())
         failure = s.Failure; // Quit's own bound
+    if (!failure.empty() && !s.Injected.empty())
+        failure += " (injected:" + s.Injected + ")";
     return failure;
 }
 
@@ -369,7 +374,7 @@ int main(int argc, char** argv) {
         const uint32_t seed = seeds();
         if (options.Only >= 0 && i != options.Only)
             continue;
-        const std::string failure = RunSequence(seed, options.Winmm, player, figures);
+        const std::string failure = RunSequence(i, seed, options.Winmm, player, figures);
         ++figures.Sequences;
         if (!failure.empty()) {
             ++figures.Failures;
@@ -378,6 +383,9 @@ int main(int argc, char** argv) {
         }
     }
     figures.LeakedHandles = CycleLeaks(options.Cycles, options.Winmm, player);
+    const bool unbound = !options.Winmm && figures.Sequences > 0 && figures.DeviceOpens == 0;
+    if (unbound)
+        std::printf("soak: the engine Init created never opened the fake device\n");
     std::printf("soak: the longest call was %s\n",
                 figures.MaxCall.empty() ? "none" : figures.MaxCall.c_str());
     std::printf("bench: soak_sequences %d sequences\n", figures.Sequences);
@@ -389,6 +397,7 @@ int main(int argc, char** argv) {
                 static_cast<long long>(figures.LeakedHandles));
     std::printf("soak: replay this process with soak_driver%s --seed %u --sequences %d\n",
                 options.Winmm ? " --winmm" : "", options.Seed, options.Sequences);
-    return figures.Failures == 0 && figures.LeakedBuffers == 0 && figures.LeakedHandles == 0 ? 0
-                                                                                             : 1;
+    const bool clean = figures.Failures == 0 && figures.LeakedBuffers == 0 &&
+                       figures.LeakedHandles == 0 && !unbound;
+    return clean ? 0 : 1;
 }
