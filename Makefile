@@ -3,13 +3,14 @@
 # make bench             build and run the benchmarks (never part of make test)
 # make package           build the i686 deliverables, then dist/qvquellspring-<version>.zip and -setup.exe
 # make screenshots       pictures of the plug-in's windows in build/screenshots/
-# make soak [SEED=N] [SEQUENCES=N]   the long soak; SEED replays a run
+# make soak [SEED=N] [SEQUENCES=N] [SHARDS=N]   the long soak in SHARDS processes; SEED replays a run
 BUILD ?= build
 ARGS ?=
 CTEST_ARGS ?=
 JOBS ?= 2
 SEED ?=
 SEQUENCES ?= 10000
+SHARDS ?= 8
 
 .PHONY: all setup build build-i686 build-x86_64 test demo bench package screenshots soak clean
 
@@ -47,7 +48,7 @@ screenshots: build
 		bash tools/screenshots.sh $(BUILD)/x86_64 $(BUILD)/screenshots
 
 soak: build
-	@bash tools/testenv.sh $(BUILD)/x86_64/testenv -- bash tools/soak.sh $(BUILD)/x86_64 "$(SEED)" $(SEQUENCES)
+	@bash tools/testenv.sh $(BUILD)/x86_64/testenv -- bash tools/soak.sh $(BUILD)/x86_64 "$(SEED)" $(SEQUENCES) $(SHARDS)
 
 clean:
 	rm -rf $(BUILD)

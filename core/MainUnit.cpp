@@ -130,8 +130,11 @@ void ConvertFactor(const std::string& text, double& factor) {
         factor = SaneFudgeFactor(value); // the text stays as typed
 }
 
+TWaveOutApi* EngineWaveOut = nullptr;
+
 void StartEngine() {
-    TWaveOutPlayThread* const engine = CreateHeld(WaveOutPlayThread, false);
+    TWaveOutApi& api = EngineWaveOut != nullptr ? *EngineWaveOut : WinmmWaveOut();
+    TWaveOutPlayThread* const engine = CreateHeld(WaveOutPlayThread, api, false);
     engine->SetPriority(THREAD_PRIORITY_TIME_CRITICAL);
     // Past the bound Init fails; the engine stays, and a later Init or the
     // first block finds it idle if it ever gets there.
@@ -278,6 +281,10 @@ void InitOrThrow() {
     if (Clock.PaceTimer == nullptr)
         throw EQvError("Unable to create unnamed waitable timer event.");
     Clock.CoreInitialised = 1;
+}
+
+void SetEngineWaveOutForTest(TWaveOutApi* api) {
+    EngineWaveOut = api;
 }
 
 void Init() {

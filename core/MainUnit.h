@@ -21,6 +21,7 @@ class TPluginConfig;
 class TWaveOutPlayThread;
 class TConfigForm;
 class TAboutForm;
+class TWaveOutApi;
 
 extern "C" {
 extern Out_Module plugin;
@@ -56,6 +57,10 @@ void Init();
 void Quit();
 // Init's body; raises EQvError. Tests call it to see the failure.
 void InitOrThrow();
+// The device binding of the engine that Init creates: winmm, unless a test
+// (the soak) plays through another; null goes back to winmm. It is read only
+// when Init creates the engine, so it must outlive that engine.
+void SetEngineWaveOutForTest(TWaveOutApi* api);
 
 // Every call that reaches the engine or the pacing timer from a player
 // thread holds a TCoreCall meanwhile, and reads the two variables only after

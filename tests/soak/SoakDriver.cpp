@@ -1,13 +1,16 @@
 // The soak: random sequences of the output module's record calls from two
-// threads as the player makes them (the decoding thread: Open, Write, CanWrite,
-// Flush, Close and the detector DSP; the window thread: Pause, volume, pan,
-// device changes and now and then Quit), against the fake device with failure
-// codes injected at random, or against Wine's winmm. After every sequence:
-// no call took longer than a block plus a second, the engine goes idle after a
+// threads as the player makes them (the window thread, which owns the player's
+// main window: Init, Pause, volume, pan, device changes, Quit; the decoding
+// thread: Open, Write, CanWrite, Flush, Close as a stop or a track change, and
+// the detector DSP), against the fake device with failure codes injected at
+// random, or against Wine's winmm. After every sequence: no call took longer
+// than its bound (a Write a block plus a second), the engine goes idle after a
 // stop, and after its exit no buffer is left but those abandoned to a device
-// that would not close. Every run prints its seed; --seed replays one.
+// that would not close. Every run prints its seed; --seed replays one, and
+// --sequence N replays only the N-th sequence of a seed.
 //
-// usage: soak_driver [--seed N] [--sequences N] [--cycles N] [--winmm] [--bound-scale X]
+// usage: soak_driver [--seed N] [--sequences N] [--sequence N] [--cycles N] [--winmm]
+//                    [--bound-scale X]
 // --bound-scale widens every call's bound: the short soak that runs with the
 // tests looks for hangs, crashes and leaks on a machine shared with other
 // tests; the long soak keeps the bounds and reports the longest call.
@@ -30,15 +33,24 @@
 #include "core/PlaybackClock.h"
 #include "engine/Waveoutplaythreadunit.h"
 #include "tests/engine/FakeWaveOut.h"
+#include "tests/soak/SoakPlayerWindow.h"
 
 namespace {
 
 // Every call's bound is multiplied by this (--bound-scale).
 double BoundScale = 1.0;
 
+// Init waits for the engine to get ready; Quit for calls still inside and
+// then for the engine's thread. Each has its own bound, plus a second.
+constexpr double InitAllowedMs = qv::EngineReadyWaitMs + 1000.0;
+constexpr double QuitAllowedMs = qv::CoreCallsWaitMs + qv::EngineExitWaitMs + 1000.0;
+// Far past any call's bound: only a call that never returns takes this long.
+constexpr DWORD DecodingWaitMs = 120000;
+
 struct TOptions {
     uint32_t Seed = 0;
     int Sequences = 200;
+    int Only = -1; // the one sequence to run, or all
     int Cycles = 200;
     bool Winmm = false;
 };
@@ -47,8 +59,10 @@ struct TFigures {
     int Sequences = 0;
     int Failures = 0;
     double MaxCallMs = 0;
+    std::string MaxCall; // its name
     uint64_t LeakedBuffers = 0;
     int64_t LeakedHandles = 0;
+    int DeviceOpens = 0; // the fake's: none means Init did not bind the engine to it
 };
 
 double NowMs() {
@@ -73,8 +87,11 @@ struct TSequence {
     std::mt19937 Random;
     std::mutex Mutex; // the figures only
     double MaxCallMs = 0;
+    std::string MaxCall;
     double AllowedMs = 0; // the longest Write allowed: a block plus a second
     std::string Failure;
+    std::string Injected; // the device faults injected, for the failure's text
+    TSoakPlayerWindow* Player = nullptr;
 
     int Pick(int below) {
         const std::lock_guard lock(Mutex);
@@ -85,7 +102,10 @@ struct TSequence {
         call();
         const double took = NowMs() - start;
         const std::lock_guard lock(Mutex);
-        MaxCallMs = std::max(MaxCallMs, took);
+        if (took > MaxCallMs) {
+            MaxCallMs = took;
+            MaxCall = what;
+        }
         if (took > allowedMs * BoundScale && Failure.empty())
             Failure = std::string(what) + " took " + std::to_string(int(took)) + " ms";
     }
@@ -114,6 +134,8 @@ void DecodingThread(TSequence& s, int steps) {
                     [&] { out.Open(format.Rate, format.Channels, format.Bits, 0, 0); });
             break;
         case 1:
+            // The player asks for this answer inside Close.
+            s.Player->SetContinuing(s.Pick(2) == 0);
             s.Timed("Close", 1000, [&] { out.Close(); });
             break;
         case 2:
@@ -165,32 +187,41 @@ void WindowThread(TSequence& s, int steps, const std::vector<std::string>& devic
         case 4:
             if (fake != nullptr) {
                 const auto call = TFakeCall(s.Pick(int(TFakeCall::SetRate) + 1));
-                fake->Fail(call, FailureCodes[s.Pick(std::size(FailureCodes))], 1 + s.Pick(3));
+                const MMRESULT code = FailureCodes[s.Pick(std::size(FailureCodes))];
+                const int times = 1 + s.Pick(3);
+                fake->Fail(call, code, times);
+                const std::lock_guard lock(s.Mutex);
+                s.Injected += std::string(" ") + FakeCallName(call) + ":" + MmResultName(code) +
+                              "x" + std::to_string(times);
             }
             break;
         case 5:
             if (s.Pick(40) == 0) // Quit while the decoding thread goes on
-                s.Timed("Quit", 12000, [] { qv::Quit(); });
+                s.Timed("Quit", QuitAllowedMs, [&] { out.Quit(); });
             break;
         default:
             out.GetOutputTime();
             out.GetWrittenTime();
             break;
         }
-        Sleep(DWORD(s.Pick(3)));
+        PumpMessages(DWORD(s.Pick(3)));
     }
 }
 
-// Init's part that needs no player window: the engine (on the chosen device)
-// and the pacing timer.
-void StartCore(TWaveOutApi& api) {
-    qv::CreateHeld(WaveOutPlayThread, api);
-    const ULONGLONG started = GetTickCount64();
-    while (WaveOutPlayThread->State != psIdle && GetTickCount64() - started < 5000)
-        WaveOutPlayThread->WaitForStateChange(100);
-    qv::Clock.PaceTimer = CreateWaitableTimerA(nullptr, TRUE, nullptr);
-    qv::Clock.CoreInitialised = 1;
+// Init as the player calls it: the main window and the instance are filled in
+// first; the engine plays through `api`.
+void InitThroughRecord(TSoakPlayerWindow& player, TWaveOutApi* api) {
+    qv::SetEngineWaveOutForTest(api);
+    Out_Module& out = *winampGetOutModule();
+    out.hMainWindow = player.Window();
+    out.hDllInstance = GetModuleHandleA(nullptr);
+    out.Init();
 }
+
+struct TEventCloser {
+    void operator()(HANDLE event) const { CloseHandle(event); }
+};
+using TEvent = std::unique_ptr<void, TEventCloser>;
 
 bool WaitIdle(TWaveOutPlayThread& engine) {
     const ULONGLONG started = GetTickCount64();
@@ -201,25 +232,43 @@ bool WaitIdle(TWaveOutPlayThread& engine) {
     return engine.State == psIdle;
 }
 
-// One sequence; returns its failure ("" when it held every invariant).
-std::string RunSequence(uint32_t seed, bool winmm, TFigures& figures) {
+// One sequence on the player's window thread (this one); returns its failure
+// ("" when it held every invariant).
+std::string RunSequence(int index, uint32_t seed, bool winmm, TSoakPlayerWindow& player,
+                        TFigures& figures) {
     TSequence s;
     s.Random.seed(seed);
+    s.Player = &player;
     auto fake = winmm ? nullptr
                       : std::make_unique<TFakeWaveOut>(std::vector<TFakeDevice>{
                             {"Fake Mapper"}, {"Speakers"}, {"Speakers"}, {"Mono", 1}});
     TWaveOutApi& api = winmm ? WinmmWaveOut() : static_cast<TWaveOutApi&>(*fake);
     const std::vector<std::string> devices = DeviceNames(api);
     qv::ResetClockForTest();
+    Out_Module& out = *winampGetOutModule();
+    s.Timed("Init", InitAllowedMs, [&] { InitThroughRecord(player, fake.get()); });
+    if (!qv::LastInitError.empty() && s.Failure.empty())
+        s.Failure = "Init failed: " + qv::LastInitError;
     qv::SetOutDevice(devices[size_t(1 + s.Pick(int(devices.size()) - 1))]);
-    StartCore(api);
     if (s.Pick(2) == 0)
         DSPmodule0.Init(&DSPmodule0);
-    qv::Clock.OutputActive = 1;
     const int steps = 20 + s.Pick(40);
-    std::thread window(WindowThread, std::ref(s), steps, std::cref(devices), fake.get());
-    DecodingThread(s, steps);
-    window.join();
+    // The decoding thread's requests to the player's window are answered
+    // while this thread waits for it, as the player's window thread does.
+    const TEvent decoded(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::thread decoding([&] {
+        DecodingThread(s, steps);
+        SetEvent(decoded.get());
+    });
+    WindowThread(s, steps, devices, fake.get());
+    const bool ended = PumpMessages(DecodingWaitMs, decoded.get());
+    if (!ended) {
+        std::printf("soak: sequence %d (seed %u) hung: the decoding thread did not come back\n",
+                    index, seed);
+        std::fflush(stdout);
+        ExitProcess(2); // a thread stuck in a call cannot be joined
+    }
+    decoding.join();
 
     std::string failure = s.Failure;
     // A stop: the engine must go idle (the fake's failures are spent by now).
@@ -236,6 +285,8 @@ std::string RunSequence(uint32_t seed, bool winmm, TFigures& figures) {
         const bool ended = WaitForSingleObject(engine->Handle(), 10000) == WAIT_OBJECT_0;
         if (!ended && failure.empty())
             failure = "engine thread did not end";
+        if (fake != nullptr)
+            figures.DeviceOpens += fake->Calls(TFakeCall::Open);
         if (!ended && fake != nullptr)
             static_cast<void>(fake.release()); // the abandoned engine may still call it
         const uint64_t leaked = engine->LiveBuffers();
@@ -245,8 +296,16 @@ std::string RunSequence(uint32_t seed, bool winmm, TFigures& figures) {
     }
     if (qv::Clock.DSPActive != 0)
         DSPmodule0.Quit(&DSPmodule0);
-    s.Timed("Quit", 12000, [] { qv::Quit(); });
-    figures.MaxCallMs = std::max(figures.MaxCallMs, s.MaxCallMs);
+    s.Timed("Quit", QuitAllowedMs, [&] { out.Quit(); });
+    qv::SetEngineWaveOutForTest(nullptr);
+    if (s.MaxCallMs > figures.MaxCallMs) {
+        figures.MaxCallMs = s.MaxCallMs;
+        figures.MaxCall = s.MaxCall;
+    }
+    if (failure.empty())
+        failure = s.Failure; // Quit's own bound
+    if (!failure.empty() && !s.Injected.empty())
+        failure += " (injected:" + s.Injected + ")";
     return failure;
 }
 
@@ -257,18 +316,22 @@ int64_t HandleCount() {
            GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
 }
 
-// Start and quit the core again and again: handles, GDI and USER objects
-// must come back to where they were.
-int64_t CycleLeaks(int cycles, bool winmm) {
+// Init and Quit through the record again and again: handles, GDI and USER
+// objects must come back to where they were.
+int64_t CycleLeaks(int cycles, bool winmm, TSoakPlayerWindow& player) {
+    if (cycles <= 0)
+        return 0;
     TFakeWaveOut fake;
-    TWaveOutApi& api = winmm ? WinmmWaveOut() : static_cast<TWaveOutApi&>(fake);
-    StartCore(api); // the first start loads what stays loaded
-    qv::Quit();
+    TWaveOutApi* const api = winmm ? nullptr : &fake;
+    Out_Module& out = *winampGetOutModule();
+    InitThroughRecord(player, api); // the first start loads what stays loaded
+    out.Quit();
     const int64_t before = HandleCount();
     for (int i = 0; i < cycles; ++i) {
-        StartCore(api);
-        qv::Quit();
+        InitThroughRecord(player, api);
+        out.Quit();
     }
+    qv::SetEngineWaveOutForTest(nullptr);
     return HandleCount() - before;
 }
 
@@ -282,6 +345,8 @@ TOptions Parse(int argc, char** argv) {
             options.Seed = uint32_t(std::strtoul(value, nullptr, 10));
         else if (arg == "--sequences" && ++i)
             options.Sequences = std::atoi(value);
+        else if (arg == "--sequence" && ++i)
+            options.Only = std::atoi(value);
         else if (arg == "--cycles" && ++i)
             options.Cycles = std::atoi(value);
         else if (arg == "--winmm")
@@ -302,11 +367,14 @@ int main(int argc, char** argv) {
     std::printf("soak: seed %u, %d sequences on %s\n", options.Seed, options.Sequences,
                 options.Winmm ? "winmm" : "the fake device");
     std::fflush(stdout);
+    TSoakPlayerWindow player;
     std::mt19937 seeds(options.Seed);
     TFigures figures;
     for (int i = 0; i < options.Sequences; ++i) {
         const uint32_t seed = seeds();
-        const std::string failure = RunSequence(seed, options.Winmm, figures);
+        if (options.Only >= 0 && i != options.Only)
+            continue;
+        const std::string failure = RunSequence(i, seed, options.Winmm, player, figures);
         ++figures.Sequences;
         if (!failure.empty()) {
             ++figures.Failures;
@@ -314,7 +382,12 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     }
-    figures.LeakedHandles = CycleLeaks(options.Cycles, options.Winmm);
+    figures.LeakedHandles = CycleLeaks(options.Cycles, options.Winmm, player);
+    const bool unbound = !options.Winmm && figures.Sequences > 0 && figures.DeviceOpens == 0;
+    if (unbound)
+        std::printf("soak: the engine Init created never opened the fake device\n");
+    std::printf("soak: the longest call was %s\n",
+                figures.MaxCall.empty() ? "none" : figures.MaxCall.c_str());
     std::printf("bench: soak_sequences %d sequences\n", figures.Sequences);
     std::printf("bench: soak_failures %d sequences\n", figures.Failures);
     std::printf("bench: soak_max_call_ms %.1f ms\n", figures.MaxCallMs);
@@ -322,7 +395,9 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(figures.LeakedBuffers));
     std::printf("bench: soak_leaked_handles %lld handles\n",
                 static_cast<long long>(figures.LeakedHandles));
-    std::printf("soak: replay with make soak SEED=%u\n", options.Seed);
-    return figures.Failures == 0 && figures.LeakedBuffers == 0 && figures.LeakedHandles == 0 ? 0
-                                                                                             : 1;
+    std::printf("soak: replay this process with soak_driver%s --seed %u --sequences %d\n",
+                options.Winmm ? " --winmm" : "", options.Seed, options.Sequences);
+    const bool clean = figures.Failures == 0 && figures.LeakedBuffers == 0 &&
+                       figures.LeakedHandles == 0 && !unbound;
+    return clean ? 0 : 1;
 }
