@@ -1132,8 +1132,12 @@ bool TWaveOutPlayThread::CloseDevice(HWAVEOUT handle) {
         DrainWaveMessages();
         DrainMessages();
         result = Api.Close(handle);
-        if (result == WAVERR_STILLPLAYING)
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        if (result != WAVERR_STILLPLAYING)
+            break;
+        // The reset may have been refused (a busy or failing driver): the
+        // buffers come back only after one that succeeds.
+        Api.Reset(handle);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     } while (result == WAVERR_STILLPLAYING && GetTickCount() - started < CloseRetryMs);
     return result == MMSYSERR_NOERROR;
 }

@@ -27,7 +27,7 @@ TEST_P(CloseFault, NeverFreesWhatTheDeviceHolds) {
     StartPlaying(3);
     const size_t held = Fake.InDevice();
     ASSERT_EQ(held, 3u);
-    Fake.Fail(TFakeCall::Reset, MMSYSERR_NODRIVER);
+    Fake.Fail(TFakeCall::Reset, MMSYSERR_NODRIVER, 1000);
     if (GetParam() != WAVERR_STILLPLAYING) // the fake answers that by itself
         Fake.Fail(TFakeCall::Close, GetParam());
     Engine->PostClose();
@@ -42,6 +42,21 @@ TEST_P(CloseFault, NeverFreesWhatTheDeviceHolds) {
 INSTANTIATE_TEST_SUITE_P(Answers, CloseFault,
                          testing::Values(WAVERR_STILLPLAYING, MMSYSERR_NODRIVER),
                          [](const auto& info) { return MmResultName(info.param); });
+
+// A reset refused once is tried again while the close waits for the buffers:
+// the device gives them back, closes, and the close takes no two seconds.
+TEST_F(DeviceFault, ARefusedResetIsTriedAgainBeforeTheCloseGivesUp) {
+    OpenDevice();
+    StartPlaying(3);
+    Fake.Fail(TFakeCall::Reset, MMSYSERR_ERROR, 2);
+    const ULONGLONG started = GetTickCount64();
+    Engine->PostClose();
+    ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    EXPECT_LT(GetTickCount64() - started, 1000u);
+    EXPECT_EQ(Engine->Stats.BuffersAbandoned, 0u);
+    EXPECT_EQ(Fake.InDevice(), 0u);
+    EXPECT_FALSE(Fake.IsOpen());
+}
 
 // The device empties while every write of a pass fails: no completion will
 // ever come, so the engine falls back to open and the next restart plays.
