@@ -19,8 +19,9 @@ constexpr int PoolGrowth = 25;
 // How long a close goes on retrying while the device says it still plays.
 // After a reset the device owes us only its notifications, so this bound is
 // never reached by a working device; it keeps a broken one from hanging the
-// player.
-constexpr DWORD CloseRetryMs = 2000;
+// player, whose Write may be waiting for the close: a block and a second at
+// most.
+constexpr DWORD CloseRetryMs = 1000;
 // A device buffer gathers whole blocks until it holds at least this much:
 // every buffer costs a prepare, a write, a completion message and an
 // unprepare, whatever its size, so the player's 13 ms blocks go to the
