@@ -88,7 +88,6 @@ struct TSequence {
     std::mutex Mutex; // the figures only
     double MaxCallMs = 0;
     std::string MaxCall;
-    double AllowedMs = 0; // the longest Write allowed: a block plus a second
     std::string Failure;
     std::string Injected; // the device faults injected, for the failure's text
     TSoakPlayerWindow* Player = nullptr;
