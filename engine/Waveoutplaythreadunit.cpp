@@ -83,10 +83,12 @@ int64_t QpcNow() {
     return now.QuadPart;
 }
 
+// Whole seconds first: a counter reading times 10^9 would overflow.
 int64_t QpcToNs(int64_t ticks) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    return ticks * 1000000000LL / frequency.QuadPart;
+    const int64_t perSecond = frequency.QuadPart;
+    return ticks / perSecond * 1000000000LL + ticks % perSecond * 1000000000LL / perSecond;
 }
 
 std::string ProductName(const WAVEOUTCAPSA& caps) {
@@ -547,12 +549,7 @@ int64_t TWaveOutPlayThread::NextHeadStart(uint32_t doneBytes) const {
 }
 
 int64_t TWaveOutPlayThread::SystemNs() {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    // Whole seconds first: the counter times 10^9 would overflow.
-    const int64_t ticks = QpcNow();
-    const int64_t perSecond = frequency.QuadPart;
-    return ticks / perSecond * 1000000000LL + ticks % perSecond * 1000000000LL / perSecond;
+    return QpcToNs(QpcNow());
 }
 
 int32_t TWaveOutPlayThread::GetHeldAheadBytes() {

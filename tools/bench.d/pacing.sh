@@ -34,16 +34,4 @@ python3 "$e2e/position_check.py" "$work/record.raw" "$work/record.start" "$work/
 "$WINE" "$build/tools/standin_player.exe" --plugin "Z:$build/out_qvquellspring.dll" \
     --no-device --no-poll --quiet "Z:$work/ref.wav" >"$work/out-nodevice.txt" 2>"$work/err.txt" \
     || { cat "$work/out-nodevice.txt" "$work/err.txt"; exit 1; }
-python3 - "$work/out.txt" "$work/out-nodevice.txt" <<'PY'
-import re, sys
-
-def per_audio_second(path):
-    text = open(path, encoding="latin-1").read()
-    cpu = int(re.search(r"process: cpu_ms=(-?\d+)", text).group(1))
-    audio = int(re.findall(r"audio_ms=(-?\d+)", text)[-1])
-    return cpu / (audio / 1000.0)
-
-device, nodevice = per_audio_second(sys.argv[1]), per_audio_second(sys.argv[2])
-print(f"bench: cpu_ms_per_audio_s_nodevice {nodevice:.2f} ms")
-print(f"bench: device_cpu_ms_per_audio_s {device - nodevice:.2f} ms")
-PY
+python3 "$here/pacing_figures.py" cpu "$work/out.txt" "$work/out-nodevice.txt"

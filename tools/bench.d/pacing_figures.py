@@ -6,6 +6,8 @@
       silent frames in a row, so that any longer silence in a record is a gap
   pacing_figures.py figures REF.wav RECORD.raw WRITES.txt PLAYER_OUTPUT.txt
       prints the figures as "bench: NAME VALUE UNIT"
+  pacing_figures.py cpu PLAYER_OUTPUT.txt PLAYER_OUTPUT_NODEVICE.txt
+      prints the CPU per audio second without a device and the difference
 """
 import math
 import re
@@ -49,6 +51,20 @@ def percentile(values, share):
     return ordered[min(len(ordered) - 1, int(share * len(ordered)))] if ordered else float("nan")
 
 
+def per_audio_second(output):
+    """The player process's CPU milliseconds per second of audio it played."""
+    text = open(output, encoding="latin-1").read()
+    summary = dict(re.findall(r"(\w+)=(-?\d+)", text.strip().splitlines()[-1]))
+    cpu = int(re.search(r"process: cpu_ms=(-?\d+)", text).group(1))
+    return cpu / (int(summary["audio_ms"]) / 1000.0)
+
+
+def cpu(output, output_nodevice):
+    device, nodevice = per_audio_second(output), per_audio_second(output_nodevice)
+    print(f"bench: cpu_ms_per_audio_s_nodevice {nodevice:.2f} ms")
+    print(f"bench: device_cpu_ms_per_audio_s {device - nodevice:.2f} ms")
+
+
 def figures(ref, record, writes, output):
     # The sine crosses zero on a frame every 441: count sound frames on both sides.
     ref_frames, _ = sound_frames(open(ref, "rb").read()[44:])
@@ -56,10 +72,7 @@ def figures(ref, record, writes, output):
     log = [tuple(map(float, line.split()[:2])) for line in open(writes) if line.strip()]
     start = log[0][1]
     late = [ret - (start + before) for before, ret in log[1:]]
-    text = open(output, encoding="latin-1").read()
-    summary = dict(re.findall(r"(\w+)=(-?\d+)", text.strip().splitlines()[-1]))
-    cpu = int(re.search(r"process: cpu_ms=(-?\d+)", text).group(1))
-    audio_s = int(summary["audio_ms"]) / 1000.0
+    cpu_per_audio_s = per_audio_second(output)
     # How far the last Write returned from where the audio before it puts it,
     # against the first: the schedule's drift from real time over the run.
     print(f"bench: pacing_drift_ms {late[-1] - late[0]:.2f} ms")
@@ -68,10 +81,12 @@ def figures(ref, record, writes, output):
     print(f"bench: underruns {underruns} count")
     print(f"bench: blocks_dropped {(ref_frames - heard) / BLOCK:.1f} blocks")
     print(f"bench: frames_lost {ref_frames - heard} frames")
-    print(f"bench: cpu_ms_per_audio_s {cpu / audio_s:.2f} ms")
+    print(f"bench: cpu_ms_per_audio_s {cpu_per_audio_s:.2f} ms")
 
 
 if sys.argv[1] == "make":
     make(sys.argv[2], float(sys.argv[3]))
+elif sys.argv[1] == "cpu":
+    cpu(sys.argv[2], sys.argv[3])
 else:
     figures(*sys.argv[2:6])
