@@ -6,6 +6,7 @@
 
 #include "core/DetectorDsp.h"
 #include "core/PlaybackClock.h"
+#include "core/SampleHandOff.h"
 #include "engine/Waveoutplaythreadunit.h"
 #include "host/Configunit.h"
 #include "host/Errors.h"

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
-#include <vector>
 
 #include "core/MainUnit.h"
 #include "core/SampleHandOff.h"
@@ -35,32 +34,6 @@ std::string WantedDevice;
 std::string DeviceInUse;
 
 std::mutex ScheduleLock;
-
-// A block that reached the hand-off during a pause, with its format.
-struct TKeptBlock {
-    std::vector<char> Bytes;
-    int32_t BitsPerSample;
-    int32_t Channels;
-    int32_t SampleRate;
-};
-std::vector<TKeptBlock> Kept; // under ScheduleLock
-int64_t KeptBytes = 0;
-
-// With the schedule locked. The blocks go to the engine in their order; the
-// first of them starts the schedule anew at this moment.
-void ForgetKept() {
-    Kept.clear();
-    KeptBytes = 0;
-}
-
-void HandOffKept() {
-    std::vector<TKeptBlock> blocks;
-    blocks.swap(Kept);
-    KeptBytes = 0;
-    for (const TKeptBlock& block : blocks)
-        HandOffLocked(block.Bytes.data(), static_cast<int32_t>(block.Bytes.size()),
-                      block.BitsPerSample, block.Channels, block.SampleRate);
-}
 
 void ClearSchedule() {
     Clock.NextDue = 0.0;
@@ -179,32 +152,6 @@ std::unique_lock<std::mutex> LockSchedule() {
     return std::unique_lock(ScheduleLock);
 }
 
-bool KeepIfPaused(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
-                  int32_t sampleRate) {
-    if (Clock.Paused == 0)
-        return false;
-    const int64_t second = static_cast<int64_t>(std::max(sampleRate, 0)) * std::max(channels, 0) *
-                           BytesPerSample(bitsPerSample);
-    if (KeptBytes == 0 || KeptBytes + byteCount <= second) {
-        const char* const bytes = static_cast<const char*>(data);
-        Kept.push_back(
-            {std::vector<char>(bytes, bytes + byteCount), bitsPerSample, channels, sampleRate});
-        KeptBytes += byteCount;
-    }
-    return true;
-}
-
-size_t KeptBlocks() {
-    const auto schedule = LockSchedule();
-    return Kept.size();
-}
-
-void ForgetKeptBlocks() {
-    const auto schedule = LockSchedule();
-    Kept.clear();
-    KeptBytes = 0;
-}
-
 double SaneFudgeFactor(double value) {
     if (!std::isfinite(value))
         return 0.0;
@@ -285,13 +232,15 @@ void Close() {
     const TCoreCall call;
     const bool stopping = WinAmpAPIMan != nullptr && WinAmpAPIMan->IsStopping();
     const bool same = IsPlayersOutputPlugin();
-    const auto schedule = LockSchedule();
+    // Never waited for: a hand-off under way hands the kept blocks off itself.
+    const auto handOff = TryLockHandOff();
+    auto schedule = LockSchedule();
     Clock.Paused = 0;
     // What a pause kept goes on to the next track; a stop ends it.
     if (stopping || !same)
         ForgetKept();
-    else
-        HandOffKept();
+    else if (handOff.owns_lock())
+        HandOffKept(schedule, false);
     TWaveOutPlayThread* const engine = WaveOutPlayThread;
     if (engine != nullptr && (stopping || !same))
         engine->PostClose();
@@ -326,6 +275,7 @@ int Write(const char* buffer, int length) {
     schedule.unlock();
     if (now <= due)
         WaitUntil(due);
+    const auto handOff = LockHandOff();
     schedule.lock();
     Clock.BytesWritten += length;
     // The detector DSP handed this block over already, even if its Quit came
@@ -334,7 +284,7 @@ int Write(const char* buffer, int length) {
         Clock.HandedOverAtDSP = 0;
         return 0;
     }
-    HandOffLocked(buffer, length, Clock.OpenBitsPerSample, Clock.OpenChannels,
+    HandOffLocked(schedule, buffer, length, Clock.OpenBitsPerSample, Clock.OpenChannels,
                   Clock.OpenSampleRate);
     return 0;
 }
@@ -354,7 +304,7 @@ int IsPlaying() {
 
 int Pause(int pause) {
     const TCoreCall call;
-    const auto schedule = LockSchedule();
+    auto schedule = LockSchedule();
     const int old = Clock.Paused;
     if (old == 0 && pause != 0) {
         Clock.ShownAtPause = OutputTimeLocked(); // what is heard stops there
@@ -374,7 +324,10 @@ int Pause(int pause) {
         // last block no other block would come to resume it.
         if (old != 0 && WaveOutPlayThread != nullptr)
             WaveOutPlayThread->PostResume();
-        HandOffKept();
+        // Not waited for, and no wait for the engine here either: what is
+        // left goes first at the decoding thread's next hand-off.
+        if (const auto handOff = TryLockHandOff(); handOff.owns_lock())
+            HandOffKept(schedule, false);
     }
     return old;
 }

@@ -14,13 +14,16 @@
 // thread; Pause, Flush, SetVolume and SetPan may come from its window thread.
 // The schedule, the pause and the written-byte count change under one lock
 // (LockSchedule): a Pause landing in the middle of a Write's hand-off would
-// otherwise restart a paused device or anchor a schedule while paused. The
+// otherwise restart a paused device or anchor a schedule while paused. A
+// hand-off that must wait for the engine (a device closing) lets it go for
+// the wait; the hand-off lock (SampleHandOff) keeps the blocks in order. The
 // two device-name texts, which the configuration window changes from the
 // window thread, have a lock of their own (a torn std::string would crash).
 //
 // A block that reaches the hand-off while paused (the Write was already in
 // flight when the user paused) is kept in the core and handed off at the
-// unpause, so it is neither heard during the pause nor lost.
+// unpause (or, when that would wait for the engine, at the next hand-off),
+// so it is neither heard during the pause nor lost.
 #pragma once
 
 #include <cstdint>
@@ -85,16 +88,6 @@ void ResetClockForTest();
 
 // Held by every change of the schedule, the pause or the byte count.
 [[nodiscard]] std::unique_lock<std::mutex> LockSchedule();
-// With the schedule locked: while paused, keeps a copy of the block for the
-// unpause (up to a second of audio; a player that writes on through a pause
-// loses the rest) and returns true.
-bool KeepIfPaused(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
-                  int32_t sampleRate);
-// Blocks kept during the current pause (tests).
-size_t KeptBlocks();
-// Drops them (Quit).
-void ForgetKeptBlocks();
-
 // The largest magnitude a fudge factor is taken at; anything not finite is 0.
 constexpr double FudgeFactorLimit = 1000.0;
 double SaneFudgeFactor(double value);

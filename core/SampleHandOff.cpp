@@ -1,7 +1,10 @@
 #include "core/SampleHandOff.h"
 
 #include <algorithm>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/MainUnit.h"
 #include "core/PlaybackClock.h"
@@ -113,23 +116,36 @@ bool Closing(uint8_t state) {
     return state == psReset || state == psClose;
 }
 
-void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount,
-                 int32_t bitsPerSample, int32_t channels, int32_t sampleRate) {
-    uint8_t state = engine.State;
+// What the engine must finish before it can take a block of this format.
+enum class TEngineWait { None, Close, PlayOutAndClose, Idle };
+
+TEngineWait NeededWait(const TWaveOutPlayThread& engine, int32_t bitsPerSample, int32_t channels,
+                       int32_t sampleRate) {
+    const uint8_t state = engine.State;
     const bool otherFormat =
         state != psIdle && (sampleRate != engine.SampleRate ||
                             bitsPerSample != engine.BitsPerSample || channels != engine.Channels);
-    if (state != psIdle && (otherFormat || Clock.ReopenRequested != 0)) {
+    if (state != psIdle && (otherFormat || Clock.ReopenRequested != 0))
         // The end of the old format is heard first; a new device or a reset
         // (the user's choice) moves on at once.
-        CloseEngine(engine, otherFormat && Clock.ReopenRequested == 0);
-        Clock.ReopenRequested = 0;
-        state = engine.State;
-    } else if (Closing(state)) {
+        return otherFormat && Clock.ReopenRequested == 0 ? TEngineWait::PlayOutAndClose
+                                                         : TEngineWait::Close;
+    return Closing(state) ? TEngineWait::Idle : TEngineWait::None;
+}
+
+void WaitForEngine(TWaveOutPlayThread& engine, TEngineWait wait) {
+    if (wait == TEngineWait::Idle) {
         WaitForEngineIdle(engine);
-        state = engine.State;
+        return;
     }
-    switch (state) {
+    CloseEngine(engine, wait == TEngineWait::PlayOutAndClose);
+    Clock.ReopenRequested = 0;
+}
+
+// Gives the block to the engine by its state; never waits for it.
+void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount,
+                 int32_t bitsPerSample, int32_t channels, int32_t sampleRate) {
+    switch (engine.State) {
     case psIdle: {
         const std::string device = GetWantedDevice();
         SetDeviceInUse(device);
@@ -163,27 +179,124 @@ void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount
     }
 }
 
+// A block that reached the hand-off during a pause, with its format.
+struct TKeptBlock {
+    std::vector<char> Bytes;
+    int32_t BitsPerSample;
+    int32_t Channels;
+    int32_t SampleRate;
+};
+std::deque<TKeptBlock> Kept; // under the schedule lock
+int64_t KeptBytes = 0;
+
+std::mutex HandOffLock;
+
+// With both locks, not paused. False, with nothing done, when the block must
+// wait for a pause after all (one came while the engine was waited for) or,
+// without mayWait, for the engine.
+bool HandOffOne(std::unique_lock<std::mutex>& schedule, const void* data, int32_t byteCount,
+                int32_t bitsPerSample, int32_t channels, int32_t sampleRate, bool mayWait) {
+    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+    const TEngineWait wait = engine != nullptr
+                                 ? NeededWait(*engine, bitsPerSample, channels, sampleRate)
+                                 : TEngineWait::None;
+    if (wait != TEngineWait::None && !mayWait)
+        return false;
+    const int64_t frames = AdvanceSchedule(byteCount, bitsPerSample, channels, sampleRate);
+    // Less than one frame cannot be played without shifting every later
+    // sample; it only counts for the schedule (which it does not move).
+    if (engine == nullptr || frames == 0)
+        return true;
+    if (wait != TEngineWait::None) {
+        // Quit cannot destroy the engine meanwhile: it waits for this call.
+        schedule.unlock();
+        WaitForEngine(*engine, wait);
+        schedule.lock();
+        // The pause cleared the schedule this block was counted in.
+        if (Clock.Paused != 0)
+            return false;
+    }
+    DriveEngine(*engine, data, byteCount, bitsPerSample, channels, sampleRate);
+    return true;
+}
+
+void Keep(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
+          int32_t sampleRate) {
+    const int64_t second = static_cast<int64_t>(std::max(sampleRate, 0)) * std::max(channels, 0) *
+                           BytesPerSample(bitsPerSample);
+    if (KeptBytes == 0 || KeptBytes + byteCount <= second) {
+        const char* const bytes = static_cast<const char*>(data);
+        Kept.push_back(
+            {std::vector<char>(bytes, bytes + byteCount), bitsPerSample, channels, sampleRate});
+        KeptBytes += byteCount;
+    }
+}
+
 } // namespace
+
+std::unique_lock<std::mutex> LockHandOff() {
+    return std::unique_lock(HandOffLock);
+}
+
+std::unique_lock<std::mutex> TryLockHandOff() {
+    return std::unique_lock(HandOffLock, std::try_to_lock);
+}
+
+bool KeepIfPaused(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
+                  int32_t sampleRate) {
+    if (Clock.Paused == 0)
+        return false;
+    Keep(data, byteCount, bitsPerSample, channels, sampleRate);
+    return true;
+}
+
+void HandOffKept(std::unique_lock<std::mutex>& schedule, bool mayWait) {
+    while (!Kept.empty() && Clock.Paused == 0) {
+        // Out of the list while it is handed off: the schedule lock may be
+        // let go meanwhile.
+        TKeptBlock block = std::move(Kept.front());
+        Kept.pop_front();
+        KeptBytes -= static_cast<int64_t>(block.Bytes.size());
+        if (!HandOffOne(schedule, block.Bytes.data(), static_cast<int32_t>(block.Bytes.size()),
+                        block.BitsPerSample, block.Channels, block.SampleRate, mayWait)) {
+            KeptBytes += static_cast<int64_t>(block.Bytes.size());
+            Kept.push_front(std::move(block));
+            return;
+        }
+    }
+}
+
+void ForgetKept() {
+    Kept.clear();
+    KeptBytes = 0;
+}
+
+size_t KeptBlocks() {
+    const auto schedule = LockSchedule();
+    return Kept.size();
+}
+
+void ForgetKeptBlocks() {
+    const auto schedule = LockSchedule();
+    ForgetKept();
+}
 
 void HandOff(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
              int32_t sampleRate) {
-    const auto schedule = LockSchedule();
-    HandOffLocked(data, byteCount, bitsPerSample, channels, sampleRate);
+    const auto handOff = LockHandOff();
+    auto schedule = LockSchedule();
+    HandOffLocked(schedule, data, byteCount, bitsPerSample, channels, sampleRate);
 }
 
-void HandOffLocked(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
-                   int32_t sampleRate) {
+void HandOffLocked(std::unique_lock<std::mutex>& schedule, const void* data, int32_t byteCount,
+                   int32_t bitsPerSample, int32_t channels, int32_t sampleRate) {
     if (KeepIfPaused(data, byteCount, bitsPerSample, channels, sampleRate))
         return;
-    const int64_t frames = AdvanceSchedule(byteCount, bitsPerSample, channels, sampleRate);
-    TWaveOutPlayThread* const engine = WaveOutPlayThread;
-    if (engine == nullptr)
-        return;
-    // Less than one frame cannot be played without shifting every later
-    // sample; it only counts for the schedule (which it does not move).
-    if (frames == 0)
-        return;
-    DriveEngine(*engine, data, byteCount, bitsPerSample, channels, sampleRate);
+    // What an unpause or a close could not hand off goes first.
+    HandOffKept(schedule, true);
+    if (Clock.Paused != 0 ||
+        !HandOffOne(schedule, data, byteCount, bitsPerSample, channels, sampleRate, true))
+        Keep(data, byteCount, bitsPerSample, channels, sampleRate);
 }
 
 } // namespace qv

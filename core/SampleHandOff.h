@@ -4,7 +4,9 @@
 // Write, or by the detector DSP one stage earlier, on the decoding thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 class TWaveOutPlayThread;
 
@@ -13,12 +15,37 @@ namespace qv {
 // Seconds of audio the engine must hold before it starts (or resumes) playing.
 constexpr double PreBufferSeconds = 0.45;
 
+// Takes the hand-off lock, then the schedule lock.
 void HandOff(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
              int32_t sampleRate);
-// The same, for a caller that holds the schedule lock (LockSchedule). While
-// paused the block is kept for the unpause instead.
-void HandOffLocked(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
-                   int32_t sampleRate);
+// The same, for a caller that holds the hand-off lock and then the schedule
+// lock. While paused the block is kept for the unpause instead. Waiting for
+// the engine (a close, a play-out) lets go of the schedule lock, so that
+// Pause, CanWrite and the positions never wait behind a device.
+void HandOffLocked(std::unique_lock<std::mutex>& schedule, const void* data, int32_t byteCount,
+                   int32_t bitsPerSample, int32_t channels, int32_t sampleRate);
+
+// One hand-off at a time: held across its wait for the engine, so no later
+// block overtakes the one waiting. Always taken before the schedule lock.
+[[nodiscard]] std::unique_lock<std::mutex> LockHandOff();
+// Without waiting; owns nothing when a hand-off is under way.
+[[nodiscard]] std::unique_lock<std::mutex> TryLockHandOff();
+
+// With the schedule locked: while paused, keeps a copy of the block for the
+// unpause (up to a second of audio; a player that writes on through a pause
+// loses the rest) and returns true.
+bool KeepIfPaused(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,
+                  int32_t sampleRate);
+// With the hand-off and schedule locks, not paused: hands the kept blocks to
+// the engine in their order. Without mayWait it stops at a block that would
+// have to wait for the engine; the rest goes first at the next hand-off.
+void HandOffKept(std::unique_lock<std::mutex>& schedule, bool mayWait);
+// With the schedule locked: drops them (a stop, a seek).
+void ForgetKept();
+// Blocks kept and not yet handed off (tests).
+size_t KeptBlocks();
+// Drops them, taking the schedule lock (Quit).
+void ForgetKeptBlocks();
 
 // The schedule half alone; returns the block's frame count.
 int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channels,

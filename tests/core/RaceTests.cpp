@@ -144,6 +144,50 @@ TEST_F(RaceTest, APauseLandingInAWriteKeepsTheBlockForTheUnpause) {
     EXPECT_TRUE(std::equal(block.begin(), block.end(), played.end() - Block));
 }
 
+// A Write whose hand-off waits for a device to close (here one whose reset
+// hangs until released) holds up no call of the window thread: the user's
+// pause, CanWrite and the position answer meanwhile. The pause lands in
+// that wait, so the block is kept and opens the next device at the unpause.
+TEST_F(RaceTest, AWriteWaitingForACloseHoldsUpNoOtherCall) {
+    StartPlaying();
+    static HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    static HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ResetEvent(entered);
+    ResetEvent(release);
+    Fake.OnCall(TFakeCall::Reset, [] {
+        SetEvent(entered);
+        WaitForSingleObject(release, 30000);
+    });
+    RequestReopen();
+    Clock.NextDue = 0.0;
+    const std::vector<char> block = Pattern(Block, 42);
+    auto write = std::async(std::launch::async, [&] { Write(block.data(), Block); });
+    ASSERT_EQ(WaitForSingleObject(entered, 10000), WAIT_OBJECT_0);
+
+    auto others = std::async(std::launch::async, [] {
+        CanWrite();
+        GetOutputTime();
+        Pause(1);
+    });
+    // Write gives up on the engine after a few seconds; the calls must
+    // come back well before, while it still waits.
+    const bool answered = others.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    const bool writeWaits = write.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+    SetEvent(release);
+    others.wait();
+    write.wait();
+    Fake.OnCall(TFakeCall::Reset, nullptr);
+    EXPECT_TRUE(answered && writeWaits) << "the window thread waited for the device's close";
+    ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    EXPECT_EQ(KeptBlocks(), 1u) << "the block waits for the unpause";
+
+    const int opens = Fake.Calls(TFakeCall::Open);
+    Pause(0);
+    EXPECT_EQ(KeptBlocks(), 0u);
+    ASSERT_TRUE(Fake.WaitFor([&] { return Fake.Calls(TFakeCall::Open) > opens; }));
+    EXPECT_EQ(Engine->GetTotalBytes(), Block);
+}
+
 // A player that writes on through a pause is held to a second of audio.
 TEST_F(RaceTest, WritesThroughAPauseKeepAtMostASecond) {
     Pause(1);
