@@ -270,9 +270,15 @@ int Write(const char* buffer, int length) {
     if (length <= 0)
         return 1;
     const double due = Clock.NextDue;
-    // The wait runs unlocked: Pause may land in it, which the hand-off below
-    // then sees.
+    const bool handedOver = Clock.HandedOverAtDSP != 0;
+    const int32_t bits = Clock.OpenBitsPerSample;
+    const int32_t channels = Clock.OpenChannels;
+    const int32_t rate = Clock.OpenSampleRate;
+    // The waits run unlocked: Pause may land in them, which the hand-off
+    // below then sees.
     schedule.unlock();
+    if (!handedOver)
+        PrepareEngine(length, bits, channels, rate);
     if (now <= due)
         WaitUntil(due);
     const auto handOff = LockHandOff();

@@ -25,6 +25,11 @@ int32_t BytesPerSample(int32_t bitsPerSample) {
     }
 }
 
+int64_t FramesIn(int32_t byteCount, int32_t bitsPerSample, int32_t channels) {
+    return channels > 0 ? static_cast<int64_t>(byteCount / BytesPerSample(bitsPerSample) / channels)
+                        : 0;
+}
+
 int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channels,
                         int32_t sampleRate) {
     const double now = ScheduleNow();
@@ -33,9 +38,7 @@ int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channe
         Clock.ScheduleStart = now;
         Clock.FramesScheduled = 0;
     }
-    const int64_t frames =
-        channels > 0 ? static_cast<int64_t>(byteCount / BytesPerSample(bitsPerSample) / channels)
-                     : 0;
+    const int64_t frames = FramesIn(byteCount, bitsPerSample, channels);
     Clock.FramesScheduled += frames;
     // The block rate is sampleRate div frames; a block shorter than one frame
     // has no block rate and adds no fudge term.
@@ -248,6 +251,29 @@ bool KeepIfPaused(const void* data, int32_t byteCount, int32_t bitsPerSample, in
         return false;
     Keep(data, byteCount, bitsPerSample, channels, sampleRate);
     return true;
+}
+
+void PrepareEngine(int32_t byteCount, int32_t bitsPerSample, int32_t channels, int32_t sampleRate) {
+    const auto handOff = LockHandOff();
+    auto schedule = LockSchedule();
+    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+    if (engine == nullptr || Clock.Paused != 0)
+        return;
+    // The first block to go is one an unpause left behind, if any.
+    if (!Kept.empty()) {
+        const TKeptBlock& first = Kept.front();
+        byteCount = static_cast<int32_t>(first.Bytes.size());
+        bitsPerSample = first.BitsPerSample;
+        channels = first.Channels;
+        sampleRate = first.SampleRate;
+    }
+    if (FramesIn(byteCount, bitsPerSample, channels) == 0)
+        return;
+    const TEngineWait wait = NeededWait(*engine, bitsPerSample, channels, sampleRate);
+    if (wait == TEngineWait::None)
+        return;
+    schedule.unlock();
+    WaitForEngine(*engine, wait);
 }
 
 void HandOffKept(std::unique_lock<std::mutex>& schedule, bool mayWait) {

@@ -25,6 +25,11 @@ void HandOff(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t
 void HandOffLocked(std::unique_lock<std::mutex>& schedule, const void* data, int32_t byteCount,
                    int32_t bitsPerSample, int32_t channels, int32_t sampleRate);
 
+// Before a Write waits for its due time: waits for what the engine must
+// finish (a device closing) before it can take the next block handed off,
+// so that the two waits run at once rather than one after the other.
+void PrepareEngine(int32_t byteCount, int32_t bitsPerSample, int32_t channels, int32_t sampleRate);
+
 // One hand-off at a time: held across its wait for the engine, so no later
 // block overtakes the one waiting. Always taken before the schedule lock.
 [[nodiscard]] std::unique_lock<std::mutex> LockHandOff();
@@ -52,6 +57,8 @@ int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channe
                         int32_t sampleRate);
 
 int32_t BytesPerSample(int32_t bitsPerSample);
+// Whole frames in a block.
+int64_t FramesIn(int32_t byteCount, int32_t bitsPerSample, int32_t channels);
 
 // Longer than the held audio lasts, a play-out waits at most this much.
 constexpr uint64_t PlayOutMarginMs = 200;

@@ -188,6 +188,32 @@ TEST_F(RaceTest, AWriteWaitingForACloseHoldsUpNoOtherCall) {
     EXPECT_EQ(Engine->GetTotalBytes(), Block);
 }
 
+// A Write whose block needs the device closed first (the user chose another
+// one) closes it while it waits for its due time, not after it: the two
+// waits run at once. Here the due time is a minute away.
+TEST_F(RaceTest, AWriteClosesTheDeviceWhileItWaitsForItsDueTime) {
+    StartPlaying();
+    CreatePaceTimer();
+    const int resets = Fake.Calls(TFakeCall::Reset);
+    const int opens = Fake.Calls(TFakeCall::Open);
+    RequestReopen();
+    Clock.NextDue = SystemNow() + 60000 * Ms;
+    const std::vector<char> block = Pattern(Block, 5);
+    auto write = std::async(std::launch::async, [&] { Write(block.data(), Block); });
+    EXPECT_TRUE(Fake.WaitFor([&] { return Fake.Calls(TFakeCall::Reset) > resets; }))
+        << "the close waited for the due time";
+    // Now the block falls due, and goes to the device that follows.
+    for (int i = 0;
+         i < 1000 && write.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready;
+         ++i) {
+        LARGE_INTEGER dueNow{};
+        SetWaitableTimer(Clock.PaceTimer, &dueNow, 0, nullptr, nullptr, FALSE);
+    }
+    ASSERT_EQ(write.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    EXPECT_GT(Fake.Calls(TFakeCall::Open), opens);
+    EXPECT_EQ(Engine->GetTotalBytes(), Block);
+}
+
 // A player that writes on through a pause is held to a second of audio.
 TEST_F(RaceTest, WritesThroughAPauseKeepAtMostASecond) {
     Pause(1);
