@@ -317,8 +317,17 @@ int Pause(int pause) {
         Clock.OutputTimeBase += static_cast<int32_t>(ClockSource.Tick() - Clock.TickStart);
         Clock.BytesWritten = 0;
     }
-    if (old != 0 && pause == 0)
+    if (old != 0 && pause == 0) {
         Clock.TickStart = ClockSource.Tick();
+        // The device resumes now, so pacing starts afresh now too, not at
+        // the decoder's next Write: a decoder that polls CanWrite comes back
+        // a poll later, and a schedule counted from its Write would take that
+        // delay off what the device holds ahead, for good, at every pause.
+        const double now = ScheduleNow();
+        Clock.ScheduleStart = now;
+        Clock.NextDue = now;
+        Clock.FramesScheduled = 0;
+    }
     if (pause != old && pause != 0) {
         ClearSchedule();
         if (WaveOutPlayThread != nullptr)

@@ -121,6 +121,22 @@ TEST_F(ClockTest, PausingClearsTheScheduleAndTheWrittenBytes) {
     EXPECT_EQ(Pause(1), 1) << "pausing again changes nothing";
 }
 
+// Pacing after an unpause counts from the unpause, not from the decoder's
+// next Write: a decoder that polls CanWrite comes back a poll later, and a
+// schedule counted from its Write would take that poll off what the device
+// holds ahead, for good, at every pause.
+TEST_F(ClockTest, PacingAfterAnUnpauseCountsFromTheUnpause) {
+    ClockSource.Now = qvtest::OffsetNow;
+    Open(44100, 2, 16, 0, 0);
+    Write(Block.data(), BlockBytes);
+    Pause(1);
+    Pause(0);
+    const double unpaused = qvtest::OffsetNow();
+    qvtest::WallOffsetDays += 20 * Ms; // the decoder's next poll
+    Write(Block.data(), BlockBytes);
+    EXPECT_LE((Clock.NextDue - unpaused) * SecondsPerDay, BlockFrames / 44100.0 + 1e-6);
+}
+
 TEST_F(ClockTest, WrittenTimeCountsBytesAtTheOpenFormat) {
     EXPECT_EQ(GetWrittenTime(), 0) << "before any Open";
     Clock.BytesWritten = 1234;
