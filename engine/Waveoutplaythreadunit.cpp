@@ -35,8 +35,10 @@ constexpr int64_t BufferCeilingMs = 1000;
 // buffers: what is being gathered then goes to it unfilled.
 constexpr int32_t LowWaterBuffers = 1;
 // How late a completion message may come and still be timed from the end of
-// the buffer before it rather than from its own arrival.
-constexpr int64_t CompletionSlackMs = 20;
+// the buffer before it rather than from its own arrival. On a busy machine
+// the messages come tens of ms late; a gap the device plays through shows
+// as a message later still.
+constexpr int64_t CompletionSlackMs = 40;
 // PTM_RESTART's wParam for a restart that only resumes a paused device.
 constexpr WPARAM ResumeOnly = 1;
 
@@ -559,11 +561,12 @@ int32_t TWaveOutPlayThread::GetHeldAheadBytes() {
         return total;
     // The device tells only when it is done with a buffer; the one it plays
     // now began when the one before it came back (or when it was written to
-    // a device that held nothing).
+    // a device that held nothing). It plays on into the buffers queued
+    // behind it whether or not their messages have come, which on a busy
+    // machine are late.
     const int64_t ns = std::max<int64_t>(NowNs() - HeadStarted, 0);
     const int64_t frames = ns * SampleRate / 1000000000LL;
-    const int64_t played =
-        std::min<int64_t>(frames * BlockAlign, InQueueList.front()->dwBufferLength);
+    const int64_t played = std::min<int64_t>(frames * BlockAlign, InQueueBytes);
     return total - int32_t(played);
 }
 

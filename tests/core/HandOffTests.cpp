@@ -275,8 +275,8 @@ int32_t MsOf(int64_t bytes) {
 
 // The output time is the time of the sample heard: the written time (or the
 // ticks since Open, while the writes run ahead of them) less what the engine
-// holds and the device has not played, the buffer being played timed from
-// when the device began it; never negative, never backwards, never past the
+// holds and the device has not played, timed from when the device began the
+// buffer it plays; never negative, never backwards, never past the
 // written time; frozen in a pause. The ticks here follow the audio written,
 // as the pacing keeps them.
 TEST_F(HandOffTest, TheOutputTimeIsTheTimeOfTheSampleHeard) {
@@ -323,8 +323,8 @@ TEST_F(HandOffTest, TheOutputTimeIsTheTimeOfTheSampleHeard) {
     FakeTicks += 1000; // the writes stop; the device plays on
     FakeNanoseconds += 30 * NsPerMs;
     EXPECT_EQ(GetOutputTime(), shownAfter(2 * buffer + 2205 * 4)) << "runs with the sound";
-    FakeNanoseconds += 100 * NsPerMs; // a buffer counts whole at most
-    EXPECT_EQ(GetOutputTime(), shownAfter(3 * buffer));
+    FakeNanoseconds += 100 * NsPerMs; // on into the next buffers, their messages late
+    EXPECT_EQ(GetOutputTime(), shownAfter(2 * buffer + 6615 * 4));
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(Fake.CompleteOne());
     ASSERT_TRUE(Holds(37 * Block - 5 * buffer));

@@ -74,10 +74,12 @@ TEST_F(BufferPool, ADeviceAboutToRunDryTakesTheBufferBeingGathered) {
     EXPECT_TRUE(std::equal(tail.begin(), tail.end(), Fake.Played().end() - tail.size()));
 }
 
-// The buffer being played counts as heard from the moment the device began
-// it (where the previous one ended, or when it was written to an empty
-// device), at most whole; paused, it stays where the pause stopped it.
-TEST_F(BufferPool, TheHeldAheadCountsThePlayedPartOfTheBufferBeingPlayed) {
+// The device is heard from the moment it began the buffer it plays (where
+// the previous one ended, or when it was written to an empty device), on
+// into the buffers queued behind it whether or not their messages have come,
+// and never past what it holds; paused, it stays where the pause stopped it.
+// A message later than the slack times the next buffer from the slack.
+TEST_F(BufferPool, TheHeldAheadCountsWhatTheDeviceHasPlayed) {
     static int64_t now = 0;
     Engine->NowNs = [] { return now; };
     OpenDevice();
@@ -85,24 +87,32 @@ TEST_F(BufferPool, TheHeldAheadCountsThePlayedPartOfTheBufferBeingPlayed) {
         return (frames * 1000000000LL + TestRate - 1) / TestRate;
     };
     const int32_t frame = 4;
+    const int32_t block = TestBlock;
+    const int32_t blockFrames = block / frame;
     StartPlaying(3);
-    const int32_t total = 3 * TestBlock;
-    EXPECT_EQ(Engine->GetHeldAheadBytes(), total);
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), 3 * block);
     now += nsOf(100);
-    EXPECT_EQ(Engine->GetHeldAheadBytes(), total - 100 * frame);
-    now += nsOf(TestBlock / frame); // past the end of the buffer
-    EXPECT_EQ(Engine->GetHeldAheadBytes(), total - int32_t(TestBlock));
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), 3 * block - 100 * frame);
+    now += nsOf(blockFrames); // its message is late: the second buffer plays
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * block - 100 * frame);
     ASSERT_TRUE(Fake.CompleteOne());
-    ASSERT_TRUE(Until([&] { return Engine->GetTotalBytes() == 2 * int32_t(TestBlock); }));
-    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * int32_t(TestBlock) - 100 * frame)
+    ASSERT_TRUE(Until([&] { return Engine->GetTotalBytes() == 2 * block; }));
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * block - 100 * frame)
         << "the next one began where the one before ended, not when it came back";
+    now += nsOf(10 * blockFrames);
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), 0) << "never past what the device holds";
+    ASSERT_TRUE(Fake.CompleteOne());
+    ASSERT_TRUE(Until([&] { return Engine->GetTotalBytes() == block; }));
+    const int32_t slackFrames = TestRate * 40 / 1000;
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), block - slackFrames * frame)
+        << "a message long after the end: the last buffer began 40 ms before it";
     Engine->PostPause();
     ASSERT_TRUE(WaitForState(*Engine, psPaused));
-    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * int32_t(TestBlock)) << "paused: all of it ahead";
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), block) << "paused: all of it ahead";
     now += nsOf(1000);
     Engine->PostRestart();
     ASSERT_TRUE(WaitForState(*Engine, psPlaying));
-    EXPECT_EQ(Engine->GetHeldAheadBytes(), 2 * int32_t(TestBlock) - 100 * frame);
+    EXPECT_EQ(Engine->GetHeldAheadBytes(), block - slackFrames * frame);
 }
 
 TEST_F(BufferPool, BlocksInAnotherFormatOrWithoutDataAreDropped) {
