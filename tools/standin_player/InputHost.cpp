@@ -19,9 +19,14 @@ namespace {
 
 // Short enough for the user's actions and the progress line to be on time.
 constexpr DWORD PumpSliceMs = 10;
-// A user's stop waits this long for a Write to run, so that it lands where an
-// input plug-in's Stop has to wait for its decoding thread.
-constexpr DWORD StopIntoWriteMs = 100;
+// A user's stop waits this long for a Write that is waiting for its due time,
+// so that it lands where an input plug-in's Stop has to wait for its
+// decoding thread.
+constexpr int StopIntoWriteMs = 1000;
+// A Write still running after this long waits for its due time; a decoder
+// running behind the schedule makes Writes that return at once, and a stop
+// landing in one of those would find the next Write already begun.
+constexpr DWORD WaitingWriteMs = 2;
 
 // The DSP stage the callbacks run; set while input plug-ins are loaded.
 winampDSPModule* ActiveDsp = nullptr;
@@ -151,6 +156,8 @@ public:
     }
 
     void Stop() override;
+    // Waits (bounded) until a Write is waiting for its due time.
+    void WaitForWaitingWrite() const;
     void Pause(bool paused) override {
         if (playing_ != nullptr)
             paused ? playing_->Pause() : playing_->UnPause();
@@ -173,6 +180,19 @@ private:
     bool userStopped_ = false;
 };
 
+void InputTransport::WaitForWaitingWrite() const {
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const int left = StopIntoWriteMs - static_cast<int>(MsSince(start));
+        if (left <= 0 || WaitForSingleObject(tap_.WriteRunning(), DWORD(left)) != WAIT_OBJECT_0)
+            return;
+        const std::int64_t writes = tap_.WritesStarted();
+        Sleep(WaitingWriteMs);
+        if (tap_.Writing() && tap_.WritesStarted() == writes)
+            return;
+    }
+}
+
 // Reports how the plug-in's Stop met a Write that was running: how many
 // Writes began after Stop was called (none should), how many Closes it made,
 // and how long it took next to the length of one block.
@@ -180,7 +200,7 @@ void InputTransport::Stop() {
     userStopped_ = true;
     if (playing_ == nullptr)
         return;
-    WaitForSingleObject(tap_.WriteRunning(), StopIntoWriteMs);
+    WaitForWaitingWrite();
     const bool inWrite = tap_.Writing();
     const std::int64_t writes = tap_.WritesStarted();
     const int closes = tap_.Closes();
