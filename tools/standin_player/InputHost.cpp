@@ -19,10 +19,11 @@ namespace {
 
 // Short enough for the user's actions and the progress line to be on time.
 constexpr DWORD PumpSliceMs = 10;
-// A user's stop waits this long for a Write that is waiting for its due time,
-// so that it lands where an input plug-in's Stop has to wait for its
-// decoding thread.
-constexpr int StopIntoWriteMs = 1000;
+// A user's stop waits at most this long for a Write that is waiting for its
+// due time, so that it lands where an input plug-in's Stop has to wait for its
+// decoding thread. A decoder that polls CanWrite seldom waits in Write: the
+// stop then comes this much late.
+constexpr int StopIntoWriteMs = 100;
 // A Write still running after this long waits for its due time; a decoder
 // running behind the schedule makes Writes that return at once, and a stop
 // landing in one of those would find the next Write already begun.
