@@ -210,7 +210,8 @@ TEST_F(RaceTest, AWriteClosesTheDeviceWhileItWaitsForItsDueTime) {
         SetWaitableTimer(Clock.PaceTimer, &dueNow, 0, nullptr, nullptr, FALSE);
     }
     ASSERT_EQ(write.wait_for(std::chrono::seconds(0)), std::future_status::ready);
-    EXPECT_GT(Fake.Calls(TFakeCall::Open), opens);
+    // The engine thread opens the next device once it has the request.
+    EXPECT_TRUE(Fake.WaitFor([&] { return Fake.Calls(TFakeCall::Open) > opens; }));
     EXPECT_EQ(Engine->GetTotalBytes(), Block);
 }
 
