@@ -49,3 +49,17 @@ qv_prepare_wine_prefix() {
     # waits for every holder of a test's output, so that test timed out.
     "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
 }
+
+# Keeps the prefix's desktop open until the calling shell ends. Wine closes
+# the desktop a second after its last program exits and starts it again for
+# the next one; a program that starts just as it closes cannot create its
+# windows. Tests start programs one after another, so without this they
+# meet that moment now and then. The keeper is a command prompt waiting for
+# a line on a pipe that this shell holds open on descriptor 9.
+# usage: qv_hold_desktop FOLDER   (FOLDER gets the pipe)
+qv_hold_desktop() {
+    local pipe="$1/desktop-keeper"
+    rm -f "$pipe" && mkfifo "$pipe"
+    "$WINE" cmd /c "set /p line=" <"$pipe" >/dev/null 2>&1 &
+    exec 9>"$pipe"
+}

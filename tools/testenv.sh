@@ -35,6 +35,7 @@ mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$PULSE_STATE_PATH"
 
 xvfb_pid=""
 cleanup() {
+    exec 9>&- # the desktop's keeper ends
     /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
     pulseaudio --kill >/dev/null 2>&1 || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
@@ -54,8 +55,9 @@ pactl set-default-sink qvq_c
 
 # The Wine prefix, once per state folder.
 qv_prepare_wine_prefix testenv
+qv_hold_desktop "$XDG_RUNTIME_DIR"
 
 set +e
-"$@"
+"$@" 9>&-
 rc=$?
 exit $rc
