@@ -195,7 +195,7 @@ const char* UsageText() {
            "  --volume V --pan P     the player's volume (255) and pan (0)\n"
            "  --volume-at MS         change the volume to --volume only at MS\n"
            "  --stop-after MS        press stop at MS\n"
-           "  --pause-at MS --pause-ms MS    pause at MS for a while (1000)\n"
+           "  --pause-at MS --pause-ms MS    pause at MS, and unpause MS after that (1000)\n"
            "  --seek-at MS --seek-to MS      seek in the current track\n"
            "  --config | --config-at MS   open the plug-in's configuration window at the\n"
            "                         start or at MS (it stays open while playing)\n"

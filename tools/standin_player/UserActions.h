@@ -32,7 +32,15 @@ private:
         std::string what;
         std::function<void()> act;
         bool done = false;
+        // A step that comes `thenAfterMs` after this one ran (-1: none), as
+        // a user lets go of pause a while after pressing it, however late
+        // the press was.
+        std::int64_t thenAfterMs = -1;
+        std::string thenWhat = {};
+        std::function<void()> thenAct = {};
     };
+
+    void Sort();
 
     std::vector<Step> steps_;
 };
