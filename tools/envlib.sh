@@ -52,7 +52,7 @@ qv_prepare_wine_prefix() {
 
 # Keeps the prefix's desktop open until the calling shell ends. Wine closes
 # the desktop a second after its last program exits and starts it again for
-# the next one; a program that starts just as it closes cannot create its
+# the next one; a program that starts just as it closes may fail to create its
 # windows. Tests start programs one after another, so without this they
 # meet that moment now and then. The keeper is a command prompt waiting for
 # a line on a pipe that this shell holds open on descriptor 9.
