@@ -313,6 +313,8 @@ int Pause(int pause) {
     auto schedule = LockSchedule();
     const int old = Clock.Paused;
     if (old == 0 && pause != 0) {
+        Clock.AheadAtPause =
+            Clock.NextDue != 0.0 ? std::max(0.0, Clock.NextDue - ScheduleNow()) : 0.0;
         Clock.ShownAtPause = OutputTimeLocked(); // what is heard stops there
         Clock.OutputTimeBase += static_cast<int32_t>(ClockSource.Tick() - Clock.TickStart);
         Clock.BytesWritten = 0;
@@ -323,9 +325,12 @@ int Pause(int pause) {
         // the decoder's next Write: a decoder that polls CanWrite comes back
         // a poll later, and a schedule counted from its Write would take that
         // delay off what the device holds ahead, for good, at every pause.
-        const double now = ScheduleNow();
-        Clock.ScheduleStart = now;
-        Clock.NextDue = now;
+        // The next block still waits what it had left to wait at the pause
+        // (up to a block when the pause came during a Write), or each pause
+        // would add that much to what the device holds ahead.
+        const double start = ScheduleNow() + Clock.AheadAtPause;
+        Clock.ScheduleStart = start;
+        Clock.NextDue = start;
         Clock.FramesScheduled = 0;
     }
     if (pause != old && pause != 0) {

@@ -63,6 +63,9 @@ struct TPlaybackClock {
     // 64 bits: 32 would overflow within hours at CD rates, minutes at high ones.
     int64_t BytesWritten = 0;
     int32_t Paused = 0;
+    // How long the block due next still had to wait when the pause came, in
+    // days; the unpause keeps that wait.
+    double AheadAtPause = 0.0;
     uint8_t OutputActive = 0;
     uint8_t DeviceNamed = 0;
     uint8_t ReopenRequested = 0;

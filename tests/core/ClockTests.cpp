@@ -122,19 +122,26 @@ TEST_F(ClockTest, PausingClearsTheScheduleAndTheWrittenBytes) {
 }
 
 // Pacing after an unpause counts from the unpause, not from the decoder's
-// next Write: a decoder that polls CanWrite comes back a poll later, and a
-// schedule counted from its Write would take that poll off what the device
-// holds ahead, for good, at every pause.
+// next Write, and keeps the wait the next block had left at the pause. Else
+// every pause would change what the device holds ahead, for good: less by
+// the poll of a decoder that polls CanWrite, more by the wait left.
 TEST_F(ClockTest, PacingAfterAnUnpauseCountsFromTheUnpause) {
     ClockSource.Now = qvtest::OffsetNow;
     Open(44100, 2, 16, 0, 0);
-    Write(Block.data(), BlockBytes);
+    Write(Block.data(), BlockBytes); // the next block is due a block from now
+    qvtest::WallOffsetDays += 5 * Ms;
     Pause(1);
+    qvtest::WallOffsetDays += 2000 * Ms;
     Pause(0);
     const double unpaused = qvtest::OffsetNow();
+    const double block = BlockFrames / 44100.0;
+    const double tolerance = 0.002; // the wall clock reads in milliseconds
+    EXPECT_NEAR((Clock.NextDue - unpaused) * SecondsPerDay, block - 0.005, tolerance)
+        << "the next block still waits what it had left to wait at the pause";
     qvtest::WallOffsetDays += 20 * Ms; // the decoder's next poll
     Write(Block.data(), BlockBytes);
-    EXPECT_LE((Clock.NextDue - unpaused) * SecondsPerDay, BlockFrames / 44100.0 + 1e-6);
+    EXPECT_NEAR((Clock.NextDue - unpaused) * SecondsPerDay, 2 * block - 0.005, tolerance)
+        << "counted from the unpause, not from the decoder's Write";
 }
 
 TEST_F(ClockTest, WrittenTimeCountsBytesAtTheOpenFormat) {

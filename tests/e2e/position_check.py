@@ -2,6 +2,7 @@
 """Compares the position the player showed with the position heard.
 
 usage: position_check.py RECORD.raw RECORD.start REF.wav WRITES.txt [--max-ms M] [--figure NAME]
+                         [--held MIN MAX]
 
 RECORD.raw is a sink's monitor (16-bit stereo, 44100 Hz) and RECORD.start the
 raw-monotonic ms of its first frame and the sink's latencies (record_timed.py):
@@ -18,7 +19,8 @@ check holds the median difference to --max-ms and every reading to the
 rules of the shown time (never backwards, negative or past the written time).
 A median out of bounds exits 3 rather than 1 when the record shows the sound
 system starved (--starved inserted silences or more): the caller may play
-again.
+again. --held checks what the device held ahead when the last Write returned:
+the whole track, all written by then, less the position heard at that moment.
 """
 import argparse
 import math
@@ -68,12 +70,14 @@ def main():
     parser.add_argument("--figure")
     parser.add_argument("--starved", type=int, default=3,
                         help="inserted silences from which a failed median exits 3, not 1")
+    parser.add_argument("--held", type=float, nargs=2, metavar=("MIN", "MAX"))
     args = parser.parse_args()
 
     lines = open(args.start).read().split("\n")
     start_ms = float(lines[0])
     latencies = [tuple(map(float, line.split())) for line in lines[1:] if line.strip()]
-    ref_runs, ref_first, ref_last = silent_runs(wav_data(args.ref))
+    ref_data = wav_data(args.ref)
+    ref_runs, ref_first, ref_last = silent_runs(ref_data)
     allowed = max([length for _, length in ref_runs] + [1])
     runs, first, last = silent_runs(open(args.record, "rb").read())
     if first is None:
@@ -95,7 +99,7 @@ def main():
                 played -= min(length, frame - at)
         return 1000.0 * (played + ref_first) / RATE
 
-    errors, faults, last_shown, last_before = [], [], 0, 0.0
+    errors, faults, last_shown, last_before, last_heard = [], [], 0, 0.0, None
     for line in open(args.writes):
         fields = line.split()
         if len(fields) < 4:
@@ -108,6 +112,7 @@ def main():
                           f"with {float(fields[0]):.0f} ms written before the block")
         last_shown, last_before = shown, float(fields[0])
         heard = heard_ms(round((read_ms - start_ms) * RATE / 1000.0))
+        last_heard = heard
         if heard is not None:
             errors.append((shown - heard, read_ms - start_ms, shown))
     if not errors:
@@ -128,6 +133,17 @@ def main():
     ok = abs(median) <= args.max_ms
     if math.isfinite(args.max_ms):
         print(f"position within {args.max_ms:.0f} ms of the sound: {'ok' if ok else 'FAILED'}")
+    if args.held:
+        if last_heard is None:
+            print("held ahead at the last Write: nothing was heard yet")
+            return 1
+        held = 1000.0 * len(ref_data) / FRAME / RATE - last_heard
+        low, high = args.held
+        fits = low <= held <= high
+        print(f"held ahead at the last Write: {held:.1f} ms (from {low:.0f} to {high:.0f}): "
+              f"{'ok' if fits else 'FAILED'}")
+        if not fits:
+            return 1
     if faults:
         return 1
     if not ok and len(inserted) >= args.starved:
