@@ -35,11 +35,13 @@ INPUT_ARGS=()
 # $WORK/out.txt and $WORK/err.txt; the exit code to PLAYER_RC.
 run_player() {
     echo "+ standin_player ${INPUT_ARGS[*]} $*" >&2
+    local started=$SECONDS
     set +e
     "$WINE" "$PLAYER" --plugin "$(winpath "$PLUGIN")" "${INPUT_ARGS[@]}" "$@" \
         >"$WORK/out.txt" 2>"$WORK/err.txt"
     PLAYER_RC=$?
     set -e
+    PLAYER_SECONDS=$((SECONDS - started))
     # The Windows runtime ends its lines with CR LF.
     sed -i 's/\r$//' "$WORK/out.txt" "$WORK/err.txt"
     if [ -s "$WORK/err.txt" ]; then grep -v "cannot find card" "$WORK/err.txt" >&2 || true; fi
@@ -59,7 +61,12 @@ write_tune() {
 # Like run_player, and fails the test unless the player exited with 0.
 play() {
     run_player "$@"
-    [ "$PLAYER_RC" -eq 0 ] || { cat "$WORK/out.txt" >&2; fail "player exited with $PLAYER_RC"; }
+    [ "$PLAYER_RC" -eq 0 ] || {
+        cat "$WORK/out.txt" >&2
+        echo "(the player ran about $PLAYER_SECONDS s; its whole error output: $(wc -l <"$WORK/err.txt") lines)" >&2
+        cat "$WORK/err.txt" >&2
+        fail "player exited with $PLAYER_RC"
+    }
 }
 
 # Checks the last run's summary line against Python expressions over its
