@@ -2,19 +2,25 @@
 # Plays the built-in tune (or the files given) through the output plug-in
 # with the stand-in player, so that a newcomer hears what the plug-in does.
 #
-# usage: tools/demo.sh BUILD_X86_64_DIR [PLAYER ARGS...]
+# usage: [QV_ARCH=i686|x86_64] tools/demo.sh BUILD_DIR [PLAYER ARGS...]
+#
+# It plays the i686 build, what users install, where this machine runs
+# 32-bit programs, and the x86_64 build otherwise; QV_ARCH picks one.
 #
 # Sound goes to the machine's running PulseAudio server when one answers;
 # otherwise a private server with one null sink ("QVQ_Demo") is started for
 # the run, so the player paces just the same without a sound card. Windows
 # need an X display: the running one if DISPLAY is set, else a private Xvfb.
-# The Wine prefix lives in BUILD_X86_64_DIR/demo-prefix.
+# The Wine prefix lives in BUILD_DIR/ARCH/demo-prefix.
 set -euo pipefail
 source "$(dirname "$0")/envlib.sh"
 
-[ $# -ge 1 ] || { echo "usage: $0 BUILD_X86_64_DIR [PLAYER ARGS...]" >&2; exit 2; }
-build=$(realpath "$1")
+[ $# -ge 1 ] || { echo "usage: $0 BUILD_DIR [PLAYER ARGS...]" >&2; exit 2; }
+arch=${QV_ARCH:-$(qv_default_arch)}
+qv_use_arch "$arch" demo || exit 1
+build=$(realpath "$1/$arch")
 shift
+echo "demo: playing through the $arch build ($build)" >&2
 player="$build/tools/standin_player.exe"
 plugin="$build/out_qvquellspring.dll"
 for f in "$player" "$plugin"; do
@@ -24,7 +30,6 @@ done
 export WINEPREFIX="$build/demo-prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINE=/usr/lib/wine/wine64
 
 QV_XVFB_PID=""
 own_pulse=""

@@ -63,3 +63,27 @@ qv_hold_desktop() {
     "$WINE" cmd /c "set /p line=" <"$pipe" >/dev/null 2>&1 &
     exec 9>"$pipe"
 }
+
+# Chooses the Wine that runs the build of ARCH: wine64 for x86_64, the 32-bit
+# Wine of tools/wine32.sh (with a win32 prefix) for i686. Sets and exports
+# WINE, QV_ARCH and, for i686, WINEARCH; returns 1 with a note when no Wine
+# for ARCH is there.
+# usage: qv_use_arch ARCH LABEL   (LABEL starts the note)
+qv_use_arch() {
+    case "$1" in
+    x86_64) export WINE=/usr/lib/wine/wine64 ;;
+    i686)
+        WINE=$(bash "$(dirname "${BASH_SOURCE[0]}")/wine32.sh" loader) ||
+            { echo "$2: no 32-bit Wine is set up (tools/setup.sh sets one up)" >&2; return 1; }
+        export WINE WINEARCH=win32
+        ;;
+    *) echo "$2: unknown architecture $1" >&2; return 1 ;;
+    esac
+    export QV_ARCH=$1
+}
+
+# The architecture a user's command runs by default: i686, the build users
+# install, where this machine runs 32-bit programs; x86_64 otherwise.
+qv_default_arch() {
+    if bash "$(dirname "${BASH_SOURCE[0]}")/wine32.sh" can-run; then echo i686; else echo x86_64; fi
+}

@@ -4,9 +4,9 @@
 # status running, the same with the status scrolled to its right and bottom
 # edges, and the about box. Run inside tools/testenv.sh (a display and sinks).
 #
-# usage: tools/screenshots.sh BUILD_X86_64_DIR OUT_DIR
+# usage: tools/screenshots.sh BUILD_DIR OUT_DIR
 set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: $0 BUILD_X86_64_DIR OUT_DIR" >&2; exit 2; }
+[ $# -eq 2 ] || { echo "usage: $0 BUILD_DIR OUT_DIR" >&2; exit 2; }
 : "${WINE:?run inside tools/testenv.sh}"
 build=$(realpath "$1")
 out=$(realpath -m "$2")

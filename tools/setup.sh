@@ -29,13 +29,14 @@ want makensis nsis
 want zip zip
 want 7z p7zip-full
 
-if [ "${#need[@]}" -eq 0 ]; then
-  exit 0
+if [ "${#need[@]}" -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  echo "setup: installing ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-echo "setup: installing ${need[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+# The 32-bit Wine for the i686 build, where this machine runs 32-bit programs.
+bash "$(dirname "$0")/wine32.sh" install

@@ -6,7 +6,11 @@
 #     exist and play in real time even on a machine without a sound card.
 # Nothing is left running when the command ends.
 #
-# usage: tools/testenv.sh STATE_DIR -- COMMAND [ARGS...]
+# usage: [QV_ARCH=i686|x86_64] tools/testenv.sh STATE_DIR -- COMMAND [ARGS...]
+#
+# QV_ARCH names the build the command runs (x86_64 by default): wine64 for
+# x86_64, the 32-bit Wine of tools/wine32.sh for i686, each with a prefix of
+# its own kind in STATE_DIR.
 #
 # The sinks (names are what Wine lists as wave-out devices):
 #   qvq_a  "QVQ_Sink"   \ same description: two devices
@@ -23,7 +27,7 @@ mkdir -p "$state"
 export WINEPREFIX="$state/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINE=/usr/lib/wine/wine64
+qv_use_arch "${QV_ARCH:-x86_64}" testenv || exit 1
 export XDG_RUNTIME_DIR="$state/run"
 export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
 export PULSE_STATE_PATH="$state/pulse-state"

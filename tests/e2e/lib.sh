@@ -1,9 +1,10 @@
-# Shared by the end-to-end tests; source it with the x86_64 build folder as $1.
+# Shared by the end-to-end tests; source it with the build folder under test
+# (i686 or x86_64) as $1.
 # The tests run inside tools/testenv.sh, which provides WINE, WINEPREFIX, a
 # display and the null sinks QV_SINK_A/B/C.
 set -euo pipefail
 
-[ $# -ge 1 ] || { echo "usage: $0 BUILD_X86_64_DIR" >&2; exit 2; }
+[ $# -ge 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
 : "${WINE:?run the end-to-end tests inside tools/testenv.sh}"
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 BUILD=$(realpath "$1")

@@ -19,7 +19,7 @@ for _ in $(seq 200); do
     sleep 0.05
 done
 
-QV_E2E_QUEUED="$work/queued.raw" "${WINE:-/usr/lib/wine/wine64}" "$exe" \
+QV_E2E_QUEUED="$work/queued.raw" "${WINE:?run inside tools/testenv.sh}" "$exe" \
     --gtest_filter='RealDevice.*' || exit 1
 
 # The sink's monitor lags the device's done notification a little: compare

@@ -30,17 +30,17 @@ TWindowOwner CreateWindowOf(const wchar_t* className, void* self) {
                                         nullptr, nullptr, GetModuleHandleW(nullptr), self));
 }
 
+// A system callback: stdcall on i686, which a lambda cannot be.
+BOOL CALLBACK CollectChildText(HWND child, LPARAM context) {
+    char text[512] = {};
+    GetWindowTextA(child, text, sizeof text);
+    reinterpret_cast<std::vector<std::string>*>(context)->push_back(text);
+    return TRUE;
+}
+
 std::vector<std::string> ChildTexts(HWND box) {
     std::vector<std::string> texts;
-    EnumChildWindows(
-        box,
-        [](HWND child, LPARAM context) -> BOOL {
-            char text[512] = {};
-            GetWindowTextA(child, text, sizeof text);
-            reinterpret_cast<std::vector<std::string>*>(context)->push_back(text);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&texts));
+    EnumChildWindows(box, CollectChildText, reinterpret_cast<LPARAM>(&texts));
     return texts;
 }
 

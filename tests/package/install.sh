@@ -4,15 +4,18 @@
 # What users get: the zip and the 32-bit installer hold the i686 build's
 # plug-ins, PE32 and byte for byte.
 #
-# What the installer does: the same script built as the 64-bit test
-# installer around the x86_64 build runs silently under wine64. It finds the
+# What the installer does: on the i686 build, the very setup.exe that users
+# get runs silently under the 32-bit Wine (byte for byte what `make package`
+# writes to dist/); where only the x86_64 build can run, the same script
+# built as the 64-bit test installer around it runs under wine64. It finds the
 # player's folder through the registry, closes a running player before it
 # copies anything, installs exactly the plug-ins and its uninstaller, and
 # writes the Add/Remove Programs entry; the installed output plug-in plays in
 # the stand-in player; the uninstaller closes the player too, removes exactly
 # what was installed, and keeps the user's settings unless asked.
 #
-# usage: install.sh BUILD_X86_64_DIR I686_BUILD_DIR   (inside tools/testenv.sh)
+# usage: install.sh BUILD_DIR I686_BUILD_DIR   (inside tools/testenv.sh; BUILD_DIR
+#        is the build under test, the i686 build itself in the i686 half)
 #
 # The installers run in a Wine prefix of their own, so that neither their
 # registry entries nor their search for the player's window can meet another
@@ -20,7 +23,7 @@
 source "$(dirname "$0")/../e2e/lib.sh"
 ROOT=$(cd "$E2E_DIR/../.." && pwd)
 source "$ROOT/tools/envlib.sh"
-[ $# -eq 2 ] || fail "usage: $0 BUILD_X86_64_DIR I686_BUILD_DIR"
+[ $# -eq 2 ] || fail "usage: $0 BUILD_DIR I686_BUILD_DIR"
 I686=$(realpath "$2")
 RUNNING_PLAYER="$BUILD/tests/package/running_player.exe"
 mapfile -t PLUGINS < <(bash "$ROOT/tools/package.sh" --list)
@@ -199,8 +202,18 @@ done
 # --- What the installer does ----------------------------------------------
 echo "+ prefix (at ${SECONDS}s)" >&2
 qv_prepare_wine_prefix package_install
-bash "$ROOT/tools/package.sh" --test-amd64 "$BUILD" "$WORK/dist" >&2 || fail "packaging the x86_64 build"
-TEST_SETUP="$WORK/dist/qvquellspring-$VERSION-test-amd64-setup.exe"
+if [ "$BUILD" = "$I686" ]; then
+    TEST_SETUP=$SETUP
+    shipped="$ROOT/dist/$(basename "$SETUP")"
+    if [ -f "$shipped" ] && [ "$shipped" -nt "$I686/out_qvquellspring.dll" ]; then
+        cmp "$shipped" "$SETUP" || fail "the installer tested differs from $shipped"
+        echo "+ the installer tested is $shipped byte for byte" >&2
+    fi
+else
+    bash "$ROOT/tools/package.sh" --test-amd64 "$BUILD" "$WORK/dist" >&2 || fail "packaging the x86_64 build"
+    TEST_SETUP="$WORK/dist/qvquellspring-$VERSION-test-amd64-setup.exe"
+fi
+echo "+ installer under test: $(basename "$TEST_SETUP") (at ${SECONDS}s)" >&2
 clear_player_keys
 
 # Found through HKCU, which wins over HKLM; the player runs and is closed first.

@@ -2,7 +2,7 @@
 # How long an input plug-in's Stop takes when it finds a Write blocked in the
 # output plug-in, next to the length of one block: the test input plug-in,
 # set not to poll CanWrite, is stopped five times 1 s into a tune.
-# usage: input_stop.sh BUILD_X86_64_DIR (inside tools/testenv.sh)
+# usage: input_stop.sh BUILD_DIR (inside tools/testenv.sh)
 set -euo pipefail
 build=$(realpath "$1")
 work=$(mktemp -d "$build/bench-input-stop.XXXXXX")

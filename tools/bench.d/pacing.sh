@@ -2,7 +2,7 @@
 # Plays five minutes (QV_BENCH_SECONDS) through the stand-in player into a null
 # sink and prints how well Write kept time and what reached the device, then
 # plays the same with no device to tell what the device path costs.
-# usage: pacing.sh BUILD_X86_64_DIR (inside tools/testenv.sh)
+# usage: pacing.sh BUILD_DIR (inside tools/testenv.sh)
 set -euo pipefail
 build=$(realpath "$1")
 here=$(dirname "$(realpath "$0")")

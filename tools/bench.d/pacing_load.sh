@@ -2,7 +2,7 @@
 # The pacing run of pacing.sh, as long (QV_BENCH_SECONDS), while two busy loops
 # keep both cores loaded: prints only "bench: underruns_under_load", so the
 # unloaded figures are not reported twice.
-# usage: pacing_load.sh BUILD_X86_64_DIR (inside tools/testenv.sh)
+# usage: pacing_load.sh BUILD_DIR (inside tools/testenv.sh)
 set -euo pipefail
 build=$(realpath "$1")
 here=$(dirname "$(realpath "$0")")
