@@ -91,7 +91,10 @@ float TotalTimeSeconds(int32_t totalBytes, uint32_t blockAlign, int32_t sampleRa
     const float rate = float(sampleRate);
     if (!(align > 0.0f) || !(rate > 0.0f))
         return 0.0f;
-    return (bytes / align) / rate;
+    // The x87 unit of the i686 build keeps intermediates wider than a float;
+    // the store rounds the quotient to the single precision the read-out shows.
+    const volatile float seconds = (bytes / align) / rate;
+    return seconds;
 }
 
 std::string BuildStatusText(TWaveOutPlayThread& engine, double lpffts, double lseffts) {
