@@ -11,6 +11,7 @@
 
 #include "dspproxy/ExceptionGuard.h"
 #include "dspproxy/RemovalEntry.h"
+#include "dspproxy/RestartRequest.h"
 
 // The player reads the proxy's records with the 32-bit layout.
 #if defined(__i386__)
@@ -36,6 +37,10 @@ std::atomic<HWND> PlayerWindow = nullptr;
 std::atomic<winampDSPHeader*> OutputHeader = nullptr;
 std::atomic<winampDSPModule*> OutputModule = nullptr;
 bool RemovalRequested = false;
+TRestartRequest Restarts;
+// Counts the output library's reports that its output module is not
+// initialised; a forwarded call that adds none found it initialised.
+std::atomic<unsigned> NotInitialisedReports = 0;
 std::unique_ptr<winampDSPHeader> ProxyHeader;
 std::unique_ptr<winampDSPModule> ProxyModule;
 
@@ -77,27 +82,48 @@ std::string PlayerSettingsFile() {
     return std::string(text, strnlen(text, 32767));
 }
 
-void AddRemovalEntry() {
-    const std::optional<std::string> ownPath = OwnFileName();
-    if (!ownPath)
-        return;
-    const std::string settingsFile = PlayerSettingsFile();
-    if (settingsFile.empty())
-        return;
-    SendMessageA(PlayerWindow.load(), player::RequestMessage, 2, player::IpcWriteConfig);
-    const std::optional<std::string> content = ReadWholeFile(settingsFile);
-    if (!content)
-        return;
-    ReplaceFileContent(settingsFile, RewriteWithRemovalEntry(*content, *ownPath));
+// Once per load, on the window thread: the player's answer comes by a sent
+// request, which the decoding thread must never make.
+void LearnPlayerSettingsFile() {
+    if (ValidPlayerWindow() && !Restarts.KnowsSettingsFile())
+        Restarts.KnowSettingsFile(PlayerSettingsFile());
 }
 
+// True when the entry is in the player's settings file and a restart is due.
+bool AddRemovalEntry() {
+    const std::optional<std::string> ownPath = OwnFileName();
+    if (!ownPath)
+        return false;
+    SendMessageA(PlayerWindow.load(), player::RequestMessage, 2, player::IpcWriteConfig);
+    return Restarts.ForRemoval(*ownPath);
+}
+
+// One attempt per load, whatever its outcome: a file that cannot take the
+// entry gets no restart, which would only bring the proxy back unchanged.
 void RequestSelfRemoval() {
     if (RemovalRequested || !ValidPlayerWindow())
         return;
-    PostRestartRequest();
-    AddRemovalEntry();
     RemovalRequested = true;
+    LearnPlayerSettingsFile();
+    if (AddRemovalEntry())
+        PostRestartRequest();
 }
+
+// Around a forwarded Init or ModifySamples: when the output library did not
+// report its output module as not initialised during the call, it is.
+class OutputStateWatch {
+public:
+    OutputStateWatch() = default;
+    OutputStateWatch(const OutputStateWatch&) = delete;
+    OutputStateWatch& operator=(const OutputStateWatch&) = delete;
+    ~OutputStateWatch() {
+        if (NotInitialisedReports.load() == reports_)
+            Restarts.OutputInitialised();
+    }
+
+private:
+    const unsigned reports_ = NotInitialisedReports.load();
+};
 
 // The forwarders. The module the player passes is the proxy's own; the
 // output library's module goes in its place.
@@ -113,6 +139,7 @@ int QV_CDECL InitForwarder(winampDSPModule*) {
     winampDSPModule* const target = OutputModule.load();
     if (target == nullptr)
         return -1;
+    const OutputStateWatch watch;
     int result = -1;
     auto call = [target, &result] { result = target->Init(target); };
     return CallGuarded(call) ? result : -1;
@@ -123,6 +150,7 @@ int QV_CDECL ModifySamplesForwarder(winampDSPModule*, short* samples, int sample
     winampDSPModule* const target = OutputModule.load();
     if (target == nullptr)
         return sampleCount;
+    const OutputStateWatch watch;
     int result = sampleCount;
     auto call = [&] {
         result = target->ModifySamples(target, samples, sampleCount, bits, channels, rate);
@@ -275,8 +303,11 @@ int QV_CDECL ProxyInterCom(int value) {
             ReleaseOutputLibrary();
             return 0;
         }
-        if (value == 1 && ValidPlayerWindow())
-            PostRestartRequest();
+        if (value == 1) {
+            NotInitialisedReports.fetch_add(1);
+            if (ValidPlayerWindow() && Restarts.ForOutputNotInitialised())
+                PostRestartRequest();
+        }
     } catch (...) {
     }
     return -1;
@@ -291,6 +322,7 @@ extern "C" {
 winampDSPHeader* QV_CDECL winampDSPGetHeader2(HWND playerWindow) {
     try {
         PlayerWindow = playerWindow;
+        LearnPlayerSettingsFile();
         if (GetOutputHeader == nullptr) {
             RequestSelfRemoval();
             return ProxyHeader.get();

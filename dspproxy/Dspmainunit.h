@@ -11,12 +11,15 @@
 // the header's fourth entry to the output library, each behind a guard that
 // turns a C++ exception or a hardware fault into the call's fixed answer.
 // When the library or its export is missing, the first "winampDSPGetHeader2"
-// with a valid window asks the player to restart (request 135) and adds a
-// removal entry for the proxy's file to the player's settings file.
+// with a valid window adds a removal entry for the proxy's file to the
+// player's settings file and, when it is there, asks the player to restart
+// (request 135).
 //
 // The output library calls ProxyInterCom(1) while its output module is not
 // initialised (the proxy asks the player to restart) and ProxyInterCom(0) at
-// its unload (the proxy lets go of it).
+// its unload (the proxy lets go of it). Restart requests are rationed, at
+// most one per load and none for a cause an earlier restart left uncured
+// (RestartRequest.h).
 #pragma once
 
 #include <windows.h>

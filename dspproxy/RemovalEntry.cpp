@@ -5,25 +5,59 @@
 namespace qv {
 namespace {
 
-constexpr std::string_view LineEnd = "\r\n";
+constexpr std::string_view Utf8Mark = "\xEF\xBB\xBF";
 constexpr std::string_view PlayerSection = "[WINAMP]";
 constexpr std::string_view RemovalKey = "remove_genplug=";
+constexpr std::string_view MarkSection = "[QUELLSPRING DETECTOR DSP]";
+constexpr std::string_view MarkKey = "RESTARTREQUESTEDFOR=";
+constexpr std::string_view MarkLine = "RestartRequestedFor=";
 
 // The C library's default mapping: only a to z change.
+char Upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+
+bool EqualsUpper(std::string_view text, std::string_view upper) {
+    return std::equal(text.begin(), text.end(), upper.begin(), upper.end(),
+                      [](char a, char b) { return Upper(a) == b; });
+}
+
 bool IsPlayerSectionHeader(std::string_view line) {
-    return std::equal(line.begin(), line.end(), PlayerSection.begin(), PlayerSection.end(),
-                      [](char a, char b) { return (a >= 'a' && a <= 'z' ? a - 32 : a) == b; });
+    return EqualsUpper(line, PlayerSection);
+}
+
+// The file's byte-order mark and line end, and its lines after the mark.
+struct Spelling {
+    std::string_view mark;
+    std::string_view lineEnd;
+    std::string_view body;
+};
+
+std::optional<Spelling> SpellingOf(std::string_view content) {
+    if (content.starts_with("\xFF\xFE") || content.starts_with("\xFE\xFF"))
+        return std::nullopt;
+    Spelling spelling;
+    if (content.starts_with(Utf8Mark)) {
+        spelling.mark = Utf8Mark;
+        content.remove_prefix(Utf8Mark.size());
+    }
+    spelling.lineEnd = content.find("\r\n") == std::string_view::npos &&
+                               content.find('\n') != std::string_view::npos
+                           ? "\n"
+                           : "\r\n";
+    spelling.body = content;
+    return spelling;
 }
 
 bool IsSectionHeader(std::string_view line) {
     return !line.empty() && line.front() == '[';
 }
 
-// Removes the text before the first CR LF, and the CR LF, from content.
-std::string_view TakeLine(std::string_view& content) {
-    const size_t end = content.find(LineEnd);
+// Removes the text before the first line end, and the line end, from content.
+std::string_view TakeLine(std::string_view& content, std::string_view lineEnd) {
+    const size_t end = content.find(lineEnd);
     const std::string_view line = content.substr(0, end);
-    content.remove_prefix(end == std::string_view::npos ? content.size() : end + LineEnd.size());
+    content.remove_prefix(end == std::string_view::npos ? content.size() : end + lineEnd.size());
     return line;
 }
 
@@ -84,20 +118,33 @@ bool WriteAll(const std::string& path, std::string_view content, ChunkWriter wri
     return FlushFileBuffers(file.Get()) && file.Close();
 }
 
+std::optional<ULONGLONG> SizeOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 } // namespace
 
-std::string RewriteWithRemovalEntry(std::string_view content, std::string_view removedFile) {
-    std::string out;
+std::optional<std::string> RewriteWithRemovalEntry(std::string_view content,
+                                                   std::string_view removedFile) {
+    const std::optional<Spelling> spelling = SpellingOf(content);
+    if (!spelling)
+        return std::nullopt;
+    std::string out(spelling->mark);
     out.reserve(content.size() + removedFile.size() + 64);
-    const auto addLine = [&out](std::string_view line) {
+    const auto addLine = [&](std::string_view line) {
         out.append(line);
-        out.append(LineEnd);
+        out.append(spelling->lineEnd);
     };
+    const std::string entry = std::string(RemovalKey) + std::string(removedFile);
     enum { BeforeSection, InSection, Done } where = BeforeSection;
-    while (!content.empty()) {
-        const std::string_view line = TakeLine(content);
+    std::string_view rest = spelling->body;
+    while (!rest.empty()) {
+        const std::string_view line = TakeLine(rest, spelling->lineEnd);
         if (where == InSection && IsSectionHeader(line)) {
-            addLine(std::string(RemovalKey) + std::string(removedFile));
+            addLine(entry);
             where = Done;
         }
         if (where == BeforeSection && IsPlayerSectionHeader(line))
@@ -105,7 +152,51 @@ std::string RewriteWithRemovalEntry(std::string_view content, std::string_view r
         addLine(line);
     }
     if (where == InSection)
-        addLine(std::string(RemovalKey) + std::string(removedFile));
+        addLine(entry);
+    if (where == BeforeSection)
+        return std::nullopt;
+    return out;
+}
+
+std::string RestartMark(std::string_view content) {
+    const std::optional<Spelling> spelling = SpellingOf(content);
+    if (!spelling)
+        return {};
+    std::string_view rest = spelling->body;
+    bool inMarkSection = false;
+    while (!rest.empty()) {
+        const std::string_view line = TakeLine(rest, spelling->lineEnd);
+        if (IsSectionHeader(line))
+            inMarkSection = EqualsUpper(line, MarkSection);
+        else if (inMarkSection && line.size() >= MarkKey.size() &&
+                 EqualsUpper(line.substr(0, MarkKey.size()), MarkKey))
+            return std::string(line.substr(MarkKey.size()));
+    }
+    return {};
+}
+
+std::optional<std::string> WithRestartMark(std::string_view content, std::string_view cause) {
+    const std::optional<Spelling> spelling = SpellingOf(content);
+    if (!spelling)
+        return std::nullopt;
+    std::string out(spelling->mark);
+    const auto addLine = [&](std::string_view line) {
+        out.append(line);
+        out.append(spelling->lineEnd);
+    };
+    std::string_view rest = spelling->body;
+    bool inMarkSection = false;
+    while (!rest.empty()) {
+        const std::string_view line = TakeLine(rest, spelling->lineEnd);
+        if (IsSectionHeader(line))
+            inMarkSection = EqualsUpper(line, MarkSection);
+        if (!inMarkSection)
+            addLine(line);
+    }
+    if (!cause.empty()) {
+        addLine("[Quellspring Detector DSP]");
+        addLine(std::string(MarkLine) + std::string(cause));
+    }
     return out;
 }
 
@@ -114,13 +205,24 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.Valid())
         return std::nullopt;
-    std::string content;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file.Get(), chunk, sizeof chunk, &read, nullptr)) {
-        if (read == 0)
-            return content;
-        content.append(chunk, read);
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.Get(), &size) ||
+        static_cast<ULONGLONG>(size.QuadPart) > MaxSettingsFileSize)
+        return std::nullopt;
+    try {
+        std::string content;
+        content.reserve(static_cast<size_t>(size.QuadPart));
+        char chunk[4096];
+        DWORD read = 0;
+        // The size is checked again as the file grows under the read.
+        while (ReadFile(file.Get(), chunk, sizeof chunk, &read, nullptr)) {
+            if (read == 0)
+                return content;
+            if (content.size() + read > MaxSettingsFileSize)
+                return std::nullopt;
+            content.append(chunk, read);
+        }
+    } catch (const std::bad_alloc&) {
     }
     return std::nullopt;
 }
@@ -130,23 +232,61 @@ bool WriteChunk(HANDLE file, const char* data, DWORD size, DWORD& written) {
     return WriteFile(file, data, size, &written, nullptr) != 0;
 }
 
-bool ReplaceFileContent(const std::string& path, std::string_view content, ChunkWriter write) {
+BOOL WINAPI FileSteps::ReplaceStep(LPCSTR replaced, LPCSTR replacement, LPCSTR backup) {
+    return ReplaceFileA(replaced, replacement, backup, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                        nullptr);
+}
+
+BOOL WINAPI FileSteps::MoveStep(LPCSTR from, LPCSTR to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+bool ReplaceFileContent(const std::string& path, std::string_view content, const FileSteps& steps) {
     // Wine replaces a read-only file where Windows refuses; refuse here alike.
     const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+    if (existed && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
         return false;
+    const std::optional<ULONGLONG> originalSize = existed ? SizeOf(path) : std::nullopt;
     TemporaryFile temporary(path);
-    if (temporary.Path().empty() || !WriteAll(temporary.Path(), content, write))
+    if (temporary.Path().empty() || !WriteAll(temporary.Path(), content, steps.write))
         return false;
-    // ReplaceFile keeps the original's attributes and security; MoveFileEx
-    // covers a file that did not exist and file systems without it.
-    const bool replaced = ReplaceFileA(path.c_str(), temporary.Path().c_str(), nullptr,
-                                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) ||
-                          MoveFileExA(temporary.Path().c_str(), path.c_str(),
-                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (replaced)
+    // ReplaceFile keeps the original's attributes and security. With a backup
+    // name, a swap that fails half way (ERROR_UNABLE_TO_MOVE_REPLACEMENT and
+    // _2) leaves the original there instead of nowhere.
+    TemporaryFile backup(path);
+    if (existed && !backup.Path().empty() &&
+        steps.replace(path.c_str(), temporary.Path().c_str(), backup.Path().c_str())) {
         temporary.Release();
-    return replaced;
+        return true;
+    }
+    // Untouched (or a file system without ReplaceFile, or no file before):
+    // a plain rename over it.
+    if (steps.move(temporary.Path().c_str(), path.c_str())) {
+        temporary.Release();
+        return true;
+    }
+    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    // The original has left its name and no rename works: put the old
+    // content back from the backup, else copy the new content in.
+    const bool backupIsOriginal =
+        existed && !backup.Path().empty() && SizeOf(backup.Path()) == originalSize;
+    if (backupIsOriginal && steps.move(backup.Path().c_str(), path.c_str())) {
+        backup.Release();
+        return false;
+    }
+    if (CopyFileA(temporary.Path().c_str(), path.c_str(), TRUE))
+        return true;
+    if (backupIsOriginal)
+        CopyFileA(backup.Path().c_str(), path.c_str(), TRUE);
+    return false;
+}
+
+bool ReplaceFileContent(const std::string& path, std::string_view content, ChunkWriter write) {
+    FileSteps steps;
+    steps.write = write;
+    return ReplaceFileContent(path, content, steps);
 }
 
 } // namespace qv

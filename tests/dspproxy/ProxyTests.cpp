@@ -110,9 +110,38 @@ void ExpectUnboundAnswers(winampDSPHeader* header) {
 }
 
 const std::string ProxyBesideOutput = qvtest::ProgramFolder() + "\\..\\..\\dsp_qvquellspring.dll";
+const std::string LoneProxy = qvtest::ProgramFolder() + "\\alone\\dsp_qvquellspring.dll";
+
+// A player settings file of the running test's own, removed afterwards.
+class PlayerSettings {
+public:
+    explicit PlayerSettings(const std::string& content) {
+        char temp[MAX_PATH + 1] = {};
+        GetTempPathA(MAX_PATH, temp);
+        const testing::TestInfo* const test = testing::UnitTest::GetInstance()->current_test_info();
+        path = std::string(temp) + "qvq-proxy-" + std::to_string(GetCurrentProcessId()) + "-" +
+               test->name() + ".ini";
+        for (char& c : path)
+            if (c == '/')
+                c = '_';
+        EXPECT_TRUE(qv::ReplaceFileContent(path, content));
+    }
+    PlayerSettings(const PlayerSettings&) = delete;
+    PlayerSettings& operator=(const PlayerSettings&) = delete;
+    ~PlayerSettings() {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
+    std::string Content() const { return qv::ReadWholeFile(path).value_or("(none)"); }
+    std::string path;
+};
+
+const std::string RestartMarkHeader = "[Quellspring Detector DSP]\r\nRestartRequestedFor=";
 
 TEST(ProxyTest, ShowsTheOutputLibrarysDetectorAndForwardsToIt) {
     TestPlayerWindow player;
+    const PlayerSettings settings("[Winamp]\r\na=1\r\n");
+    player.settingsFile = settings.path;
     Library proxy(ProxyBesideOutput);
     ASSERT_NE(proxy.Get(), nullptr);
     winampDSPHeader* const header = proxy.Header(player.Handle());
@@ -129,15 +158,18 @@ TEST(ProxyTest, ShowsTheOutputLibrarysDetectorAndForwardsToIt) {
     EXPECT_STREQ(module->description, "Quellspring Detector DSP");
     EXPECT_EQ(header->sf(3), 32);
 
-    // The output module is not initialised: its detector asks for a restart
-    // through the proxy at Init and at every block, and hands nothing over.
+    // The output module is not initialised: its detector tells the proxy so
+    // at Init and at every block, and hands nothing over; the proxy asks for
+    // one restart in all, and notes why in the player's settings.
     short samples[SampleCount * 2] = {};
     EXPECT_EQ(module->Init(module), 0);
     EXPECT_EQ(player.Restarts(), 1);
     for (int block = 1; block <= 3; ++block) {
         EXPECT_EQ(module->ModifySamples(module, samples, SampleCount, 16, 2, 44100), SampleCount);
-        EXPECT_EQ(player.Restarts(), 1 + block);
+        EXPECT_EQ(player.Restarts(), 1);
     }
+    EXPECT_EQ(settings.Content(),
+              "[Winamp]\r\na=1\r\n" + RestartMarkHeader + "output not initialised\r\n");
     EXPECT_EQ(module->Init(module), -1) << "a second Init finds the detector already active";
     module->Quit(module);
     module->Quit(module);
@@ -195,6 +227,24 @@ TEST(ProxyTest, FaultsInTheOutputLibraryGiveTheFixedAnswers) {
     EXPECT_EQ(player.Restarts(), 0);
 }
 
+// The next start of a player whose output module is still not initialised:
+// the restart did not cure it, so none is asked for again; a player that
+// cannot say where its settings are gets none at all.
+TEST(ProxyTest, AsksNoRestartThatCouldRepeatForEver) {
+    TestPlayerWindow player;
+    const PlayerSettings settings("[Winamp]\r\na=1\r\n");
+    for (const bool knowsSettings : {true, true, false}) {
+        player.settingsFile = knowsSettings ? settings.path : "";
+        Library proxy(ProxyBesideOutput);
+        winampDSPModule* const module = proxy.Header(player.Handle())->getModule(0);
+        short samples[SampleCount * 2] = {};
+        module->Init(module);
+        module->ModifySamples(module, samples, SampleCount, 16, 2, 44100);
+        module->Quit(module);
+    }
+    EXPECT_EQ(player.Restarts(), 1);
+}
+
 class LoneProxyTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -205,12 +255,15 @@ protected:
         ASSERT_TRUE(
             qv::ReplaceFileContent(player_.settingsFile, "[Winamp]\r\na=1\r\n[Other]\r\nb=2"));
     }
-    void TearDown() override { DeleteFileA(player_.settingsFile.c_str()); }
+    void TearDown() override {
+        SetFileAttributesA(player_.settingsFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(player_.settingsFile.c_str());
+    }
     TestPlayerWindow player_;
 };
 
 TEST_F(LoneProxyTest, AsksOnceForARestartAndItsRemoval) {
-    Library proxy(qvtest::ProgramFolder() + "\\alone\\dsp_qvquellspring.dll");
+    Library proxy(LoneProxy);
     ASSERT_NE(proxy.Get(), nullptr);
     char ownPath[MAX_PATH + 1] = {};
     GetModuleFileNameA(proxy.Get(), ownPath, MAX_PATH);
@@ -224,8 +277,8 @@ TEST_F(LoneProxyTest, AsksOnceForARestartAndItsRemoval) {
     EXPECT_STREQ(header->description, "Quovant Quellspring Detector DSP v1.0");
     EXPECT_EQ(player_.Restarts(), 1);
     EXPECT_EQ(player_.writeRequests, 1);
-    const std::string rewritten =
-        "[Winamp]\r\na=1\r\nremove_genplug=" + std::string(ownPath) + "\r\n[Other]\r\nb=2\r\n";
+    const std::string rewritten = "[Winamp]\r\na=1\r\nremove_genplug=" + std::string(ownPath) +
+                                  "\r\n[Other]\r\nb=2\r\n" + RestartMarkHeader + "removal\r\n";
     EXPECT_EQ(qv::ReadWholeFile(player_.settingsFile), rewritten);
 
     proxy.Header(player_.Handle());
@@ -235,6 +288,66 @@ TEST_F(LoneProxyTest, AsksOnceForARestartAndItsRemoval) {
 
     EXPECT_STREQ(header->getModule(0)->description, "Quovant Quellspring Detector DSP v1.0");
     ExpectUnboundAnswers(header);
+}
+
+// A player that did not remove the proxy at its restart (the file stayed,
+// or the entry was ignored) gets the entry again but no second restart.
+TEST_F(LoneProxyTest, AsksNoSecondRestartForTheSameRemoval) {
+    for (int start = 0; start < 2; ++start) {
+        Library proxy(LoneProxy);
+        proxy.Header(player_.Handle());
+    }
+    EXPECT_EQ(player_.Restarts(), 1);
+    EXPECT_EQ(player_.writeRequests, 2);
+    const std::string content = qv::ReadWholeFile(player_.settingsFile).value_or("");
+    EXPECT_TRUE(content.ends_with(RestartMarkHeader + "removal\r\n")) << content;
+}
+
+// Files that cannot take the entry are left byte for byte as they were, and
+// the player is not asked to restart: it would only load the proxy again.
+// Byte for byte, also for a file too large for the proxy to read.
+bool Holds(const std::string& path, const std::string& content) {
+    std::string read(content.size() + 1, '\0');
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD got = 0;
+    const bool ok = ReadFile(file, read.data(), static_cast<DWORD>(read.size()), &got, nullptr);
+    CloseHandle(file);
+    return ok && got == content.size() && read.compare(0, got, content) == 0;
+}
+
+struct UnwritableCase {
+    const char* name;
+    std::string content;
+    DWORD attributes;
+};
+
+const UnwritableCase UnwritableCases[] = {
+    {"UTF-16", "\xFF\xFE[\0W\0i\0n\0a\0m\0p\0]\0\r\0\n\0[\0B\0]\0\r\0\n\0", FILE_ATTRIBUTE_NORMAL},
+    {"no player section", "[Other]\r\nb=2\r\n", FILE_ATTRIBUTE_NORMAL},
+    {"read-only", "[Winamp]\r\na=1\r\n[Other]\r\n", FILE_ATTRIBUTE_READONLY},
+    {"huge", "[Winamp]\r\n[Other]\r\n" + std::string(qv::MaxSettingsFileSize, 'x'),
+     FILE_ATTRIBUTE_NORMAL},
+};
+
+TEST_F(LoneProxyTest, AFileThatCannotTakeTheEntryGetsNoRestart) {
+    for (const UnwritableCase& c : UnwritableCases) {
+        SCOPED_TRACE(c.name);
+        const int restartsBefore = player_.Restarts();
+        const int writesBefore = player_.writeRequests;
+        SetFileAttributesA(player_.settingsFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(qv::ReplaceFileContent(player_.settingsFile, c.content));
+        ASSERT_TRUE(SetFileAttributesA(player_.settingsFile.c_str(), c.attributes));
+        Library proxy(LoneProxy);
+        proxy.Header(player_.Handle());
+        proxy.Header(player_.Handle());
+        EXPECT_EQ(player_.Restarts(), restartsBefore);
+        EXPECT_EQ(player_.writeRequests, writesBefore + 1) << "one attempt per load";
+        EXPECT_TRUE(Holds(player_.settingsFile, c.content)) << "the file changed";
+    }
+    SetFileAttributesA(player_.settingsFile.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // Explorer's properties and the installer read these; nothing in the proxy does.
