@@ -1,6 +1,8 @@
 #include "core/DetectorDsp.h"
 
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "core/MainUnit.h"
 #include "core/PlaybackClock.h"
@@ -99,17 +101,31 @@ bool PlausibleBlock(const short* samples, int sampleCount, int bitsPerSample, in
     return bytes <= INT32_MAX;
 }
 
+// The player's block, read before anything of ours is taken. The proxy calls
+// us behind a guard that ends the call where a fault happens, without running
+// a destructor: a block that cannot be read must fault here, where no lock,
+// count or flag of ours is held yet, and not under the hand-off's locks. The
+// copy is reused, so a resumed call leaks nothing.
+const short* CopyOfPlayerBlock(const short* samples, int32_t byteCount) {
+    thread_local std::vector<short> copy;
+    copy.resize((static_cast<size_t>(byteCount) + 1) / sizeof(short));
+    std::memcpy(copy.data(), samples, static_cast<size_t>(byteCount));
+    return copy.data();
+}
+
 } // namespace
 
 int DspModifySamples(winampDSPModule* module, short* samples, int sampleCount, int bitsPerSample,
                      int channels, int sampleRate) {
+    const bool plausible = module == &DSPmodule0 && Clock.DSPActive != 0 &&
+                           PlausibleBlock(samples, sampleCount, bitsPerSample, channels, sampleRate);
+    const int32_t byteCount = plausible ? (bitsPerSample / 8) * sampleCount * channels : 0;
+    const short* const block = plausible ? CopyOfPlayerBlock(samples, byteCount) : nullptr;
     const TCoreCall call;
-    if (module == &DSPmodule0 && Clock.OutputActive != 0 && Clock.DSPActive != 0 &&
-        Clock.CoreInitialised != 0 &&
-        PlausibleBlock(samples, sampleCount, bitsPerSample, channels, sampleRate)) {
+    if (plausible && Clock.OutputActive != 0 && Clock.DSPActive != 0 &&
+        Clock.CoreInitialised != 0) {
         Clock.HandedOverAtDSP = 1;
-        HandOff(samples, (bitsPerSample / 8) * sampleCount * channels, bitsPerSample, channels,
-                sampleRate);
+        HandOff(block, byteCount, bitsPerSample, channels, sampleRate);
     }
     TellProxyIfUninitialised();
     return sampleCount;

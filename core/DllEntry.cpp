@@ -3,8 +3,11 @@
 #include <windows.h>
 
 #include "core/MainUnit.h"
+#include "host/OwnUnwinder.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH)
+        qv::TakeOwnUnwindTables(instance); // before anything here may throw
     try {
         if (reason == DLL_PROCESS_ATTACH)
             qv::ProcessAttach(instance);

@@ -12,6 +12,7 @@
 #include "dspproxy/ExceptionGuard.h"
 #include "dspproxy/RemovalEntry.h"
 #include "dspproxy/RestartRequest.h"
+#include "host/OwnUnwinder.h"
 
 // The player reads the proxy's records with the 32-bit layout.
 #if defined(__i386__)
@@ -339,6 +340,8 @@ int QV_CDECL winampUninstallPlugin(HINSTANCE, HWND, int) {
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH)
+        qv::TakeOwnUnwindTables(instance); // before anything here may throw
     try {
         if (reason == DLL_PROCESS_ATTACH) {
             _control87(_MCW_EM, _MCW_EM);

@@ -1,12 +1,14 @@
 // The detector DSP hands each block over at the DSP stage, and Write then
 // only paces it: every block reaches the schedule (and the engine) once,
 // whatever comes between the DSP stage and Write.
+#include <thread>
 #include <vector>
 
 #include "CoreTestSupport.h"
 #include "core/DetectorDsp.h"
 #include "core/MainUnit.h"
 #include "core/PlaybackClock.h"
+#include "dspproxy/ExceptionGuard.h"
 
 using namespace qv;
 
@@ -79,3 +81,43 @@ INSTANTIATE_TEST_SUITE_P(Orders, DetectorHandOverTest, testing::ValuesIn(Cases),
                          });
 
 } // namespace
+
+// A player block that cannot be read, given while paused (the hand-off keeps
+// a copy of it then): the proxy's guard ends the call at the fault without
+// running a destructor, so nothing of ours may be held while the block is
+// read. Every call after it must still return.
+class DetectorFaultTest : public DetectorHandOverTest {};
+
+TEST_F(DetectorFaultTest, AnUnreadableBlockLeavesNoLockHeld) {
+    ASSERT_EQ(Pause(1), 0);
+    void* const unreadable = VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_NE(unreadable, nullptr);
+    int result = 0;
+    auto modify = [&] {
+        result = Module->ModifySamples(Module, static_cast<short*>(unreadable), Frames, 16, 2,
+                                       44100);
+    };
+    EXPECT_FALSE(qv::CallGuarded(modify)) << "the read faulted and the guard caught it";
+    VirtualFree(unreadable, 0, MEM_RELEASE);
+
+    // On another thread, as the player's decoding thread and window thread
+    // would call them; a lock left held shows as a thread that never signals.
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(done, nullptr);
+    std::thread caller([&] {
+        CanWrite();
+        Pause(0);
+        Write(reinterpret_cast<const char*>(Samples.data()), Bytes);
+        Pause(1);
+        Pause(0);
+        Close();
+        SetEvent(done);
+    });
+    const DWORD waited = WaitForSingleObject(done, 60000);
+    EXPECT_EQ(waited, WAIT_OBJECT_0) << "a call after the fault never returned";
+    if (waited == WAIT_OBJECT_0)
+        caller.join();
+    else
+        caller.detach(); // it cannot be joined; the process ends it
+    CloseHandle(done);
+}
