@@ -34,6 +34,9 @@ public:
     MMRESULT SetPlaybackRate(HWAVEOUT handle, DWORD rate) override {
         return waveOutSetPlaybackRate(handle, rate);
     }
+    MMRESULT GetPosition(HWAVEOUT handle, MMTIME* time) override {
+        return waveOutGetPosition(handle, time, sizeof *time);
+    }
 };
 
 struct TNamed {

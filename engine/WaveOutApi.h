@@ -33,6 +33,7 @@ public:
     virtual MMRESULT SetVolume(HWAVEOUT handle, DWORD volume) = 0;
     virtual MMRESULT GetPlaybackRate(HWAVEOUT handle, DWORD* rate) = 0;
     virtual MMRESULT SetPlaybackRate(HWAVEOUT handle, DWORD rate) = 0;
+    virtual MMRESULT GetPosition(HWAVEOUT handle, MMTIME* time) = 0;
 };
 
 // The process-wide binding to winmm.

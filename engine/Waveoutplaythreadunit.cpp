@@ -41,6 +41,13 @@ constexpr int32_t LowWaterBuffers = 1;
 constexpr int64_t CompletionSlackMs = 40;
 // PTM_RESTART's wParam for a restart that only resumes a paused device.
 constexpr WPARAM ResumeOnly = 1;
+// A device that ran dry plays on this long after its last done notification
+// before a close resets it, and waits for its position no longer than the
+// margin beyond what it still holds; the longest a close waits for either
+// (AwaitPlayedOut).
+constexpr int64_t PlayOutGraceMs = 50;
+constexpr int64_t PlayOutMarginMs = 60;
+constexpr int64_t PlayOutLongestMs = 500;
 
 struct TNamedMessage {
     UINT Value;
@@ -271,6 +278,8 @@ void TWaveOutPlayThread::Execute() {
 }
 
 void TWaveOutPlayThread::ShutDown() {
+    if (const HWAVEOUT handle = DeviceHandle; handle != nullptr)
+        AwaitPlayedOut(handle); // a quit right after the last track was heard
     {
         TWaveOutPlayThreadCSBomb guard(this);
         SetState(psExit);
@@ -890,6 +899,7 @@ void TWaveOutPlayThread::WriteQueued() {
         ToWriteCount = int32_t(ToWriteQueue.size());
         ToWriteBytes -= int32_t(header->dwBufferLength);
         if (result == MMSYSERR_NOERROR) {
+            BytesToDevice += header->dwBufferLength;
             InQueueList.push_back(header);
             InQueueCount = int32_t(InQueueList.size());
             InQueueBytes += int32_t(header->dwBufferLength);
@@ -937,6 +947,7 @@ void TWaveOutPlayThread::OnWaveDone(HWAVEOUT handle, WAVEHDR* header) {
         InQueueCount = int32_t(InQueueList.size());
         InQueueBytes -= int32_t(header->dwBufferLength);
         HeadStarted = NextHeadStart(header->dwBufferLength);
+        LastDoneNs = SystemNs();
         Post(PTM_UNPREPARE, reinterpret_cast<WPARAM>(header));
     }
     // About to run dry (the end of the stream, or a late decoder): what is
@@ -1051,6 +1062,7 @@ void TWaveOutPlayThread::OnWaveOpen(HWAVEOUT handle) {
     TWaveOutPlayThreadCSBomb guard(this);
     if (handle != nullptr && handle == DeviceHandle && State == psInit) {
         DryRunsAtOpen = Stats.DryRuns.load();
+        BytesToDevice = 0;
         SetState(psOpen);
     }
 }
@@ -1095,6 +1107,7 @@ void TWaveOutPlayThread::OnClose() {
     // another PTM_CLOSE, while the device is still open.
     if (handle != nullptr && !CloseInProgress && State != psReset) {
         CloseInProgress = true;
+        AwaitPlayedOut(handle);
         SetState(psReset);
         Api.Reset(handle);
         FlushQueue();
@@ -1121,6 +1134,50 @@ void TWaveOutPlayThread::OnClose() {
 
 void TWaveOutPlayThread::PostGoIdle() {
     Post(PTM_GOIDLE, WPARAM(OpenRequests.load()));
+}
+
+// A device reports a buffer done once it has taken the buffer's samples, not
+// once they are heard. Wine's, seen here: its byte position (what it gave the
+// sound server) runs up to 160 ms ahead of its done notifications, and a
+// notification can come a few frames before the server has played the last
+// of that buffer. A reset right at the last notification, as at a format
+// change, cuts those frames. So a device that ran dry closes only once its
+// own position has reached what it was given (what a device whose position
+// is what it has played needs) and PlayOutGraceMs have passed since its last
+// notification (what Wine's needs), no longer than PlayOutLongestMs in all.
+// A stop or a flush, which leave buffers in the device, resets at once, and
+// so does a device that was given nothing.
+void TWaveOutPlayThread::AwaitPlayedOut(HWAVEOUT handle) {
+    // A device that ran dry after its last buffer is back in psOpen, still
+    // running; psPaused holds its position still.
+    const uint8_t state = State;
+    if ((state != psPlaying && state != psOpen) || InQueueCount != 0 || BytesToDevice == 0)
+        return;
+    const int64_t bytesPerSecond = int64_t(SampleRate) * Channels * ((BitsPerSample + 7) / 8);
+    if (bytesPerSecond <= 0)
+        return;
+    const auto unplayed = [&]() -> int64_t {
+        MMTIME time{};
+        time.wType = TIME_BYTES;
+        if (Api.GetPosition(handle, &time) != MMSYSERR_NOERROR || time.wType != TIME_BYTES)
+            return 0;
+        // Both counts wrap at 2^32 bytes; their difference does not.
+        return int32_t(BytesToDevice - time.u.cb);
+    };
+    const int64_t started = SystemNs();
+    const int64_t left = unplayed();
+    const int64_t boundNs =
+        std::min(PlayOutLongestMs, std::max<int64_t>(left, 0) * 1000 / bytesPerSecond +
+                                       PlayOutGraceMs + PlayOutMarginMs) *
+        1000000;
+    const int64_t graceEnds = LastDoneNs + PlayOutGraceMs * 1000000;
+    while (SystemNs() < graceEnds || unplayed() > 0) {
+        if (SystemNs() - started >= boundNs) {
+            ++Stats.PlayOutsCutShort;
+            return;
+        }
+        Sleep(2);
+    }
 }
 
 // The reset has given every buffer back; their notifications are handled

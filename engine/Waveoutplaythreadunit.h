@@ -125,6 +125,9 @@ struct TEngineStats {
     // Buffers left to a device that would not close: never freed, since the
     // device may still write into them.
     std::atomic<uint32_t> BuffersAbandoned{0};
+    // Closes whose device had not played out all it was given within the
+    // bound: the rest of its sound may have been cut.
+    std::atomic<uint32_t> PlayOutsCutShort{0};
 };
 
 class TWaveOutPlayThread {
@@ -217,6 +220,11 @@ public:
 
 private:
     std::atomic<uint32_t> DryRunsAtOpen{0};
+    // Bytes the device accepted since it was opened, modulo 2^32 as the
+    // device's own byte position runs (engine thread only).
+    uint32_t BytesToDevice = 0;
+    // When the last done notification came (SystemNs; engine thread only).
+    int64_t LastDoneNs = 0;
     struct TCriticalSectionDeleter {
         void operator()(CRITICAL_SECTION* section) const;
     };
@@ -305,6 +313,7 @@ private:
     void OnRestart();
     void OnPause();
     void OnClose();
+    void AwaitPlayedOut(HWAVEOUT handle);
     bool CloseDevice(HWAVEOUT handle);
     void PostGoIdle();
     void OnWaveClose();

@@ -11,12 +11,15 @@ build=$1 jobs=$2
 shift 2
 rc=0
 times=()
+# A test without a bound of its own fails after this long rather than hold
+# the run (and CI's time limit) for ever.
+timeout=600
 
 half() { # ARCH
     local arch=$1 started=$SECONDS
     echo "== $arch: the test list on the $arch build"
     QV_ARCH=$arch bash "$here/testenv.sh" "$build/$arch/testenv" -- \
-        ctest --test-dir "$build/$arch" --output-on-failure -j "$jobs" "$@" || rc=1
+        ctest --test-dir "$build/$arch" --output-on-failure --timeout "$timeout" -j "$jobs" "$@" || rc=1
     times+=("$arch $((SECONDS - started)) s")
 }
 

@@ -48,6 +48,7 @@ TEST_F(DeviceCycle, OpenPlayCloseGoesThroughEveryStateAndClearsTheFormat) {
     StartPlaying(3);
     Engine->PostClose();
     ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    EXPECT_EQ(Fake.Calls(TFakeCall::GetPosition), 0) << "a stop waited for the device to play out";
     EXPECT_TRUE(InOrder(StateNames(*Engine),
                         {"Idle", "Init", "Open", "Playing", "Reset", "Close", "Idle"}));
     EXPECT_EQ(Engine->GetDeviceName(), "");
@@ -57,6 +58,63 @@ TEST_F(DeviceCycle, OpenPlayCloseGoesThroughEveryStateAndClearsTheFormat) {
     EXPECT_EQ(Engine->BlockBytes, 0u);
     EXPECT_EQ(Engine->DeviceHandle, nullptr);
     EXPECT_FALSE(Fake.IsOpen());
+}
+
+// A device reports a buffer done once it has taken it, before it is heard.
+// A close after the last one (as at a format change) waits until the
+// device's position reaches what it was given, and for a grace after the
+// last notification; a position that never gets there holds the close only
+// up to its bound, and is counted. Either way the next format's first
+// buffer plays.
+TEST_F(DeviceCycle, ACloseAfterTheLastBufferWaitsForTheDeviceToPlayOut) {
+    constexpr int64_t GraceNs = 50'000'000;
+    for (const bool catchesUp : {true, false}) {
+        SCOPED_TRACE(catchesUp ? "the position catches up" : "the position stays behind");
+        const uint32_t cutBefore = Engine->Stats.PlayOutsCutShort;
+        OpenDevice();
+        const size_t playedAtOpen = Fake.Played().size();
+        const std::vector<char> data = StartPlaying(2);
+        ASSERT_TRUE(Until([&] {
+            Fake.CompleteOne();
+            return Fake.Played().size() >= playedAtOpen + data.size();
+        }));
+        const int64_t lastDone = TWaveOutPlayThread::SystemNs();
+        ASSERT_TRUE(WaitForState(*Engine, psOpen)) << "the device ran dry after its last buffer";
+        Fake.PositionLag = 1000;
+        std::atomic<int> positionReads{0}, readsAtReset{-1};
+        std::atomic<int64_t> resetAt{0};
+        Fake.OnCall(TFakeCall::GetPosition, [&] {
+            if (++positionReads == 3 && catchesUp)
+                Fake.PositionLag = 0;
+        });
+        Fake.OnCall(TFakeCall::Reset, [&] {
+            if (readsAtReset < 0) {
+                readsAtReset = positionReads.load();
+                resetAt = TWaveOutPlayThread::SystemNs();
+            }
+        });
+        Engine->PostClose();
+        ASSERT_TRUE(WaitForState(*Engine, psIdle));
+        Fake.OnCall(TFakeCall::GetPosition, {});
+        Fake.OnCall(TFakeCall::Reset, {});
+        Fake.PositionLag = 0;
+        EXPECT_GE(readsAtReset, 3) << "reset before the position was read to its end";
+        EXPECT_GE(resetAt - lastDone, GraceNs) << "reset within the grace after the last buffer";
+        EXPECT_EQ(Engine->Stats.PlayOutsCutShort - cutBefore, catchesUp ? 0u : 1u);
+
+        ASSERT_TRUE(Engine->RequestOpen("Speakers", 48000, 1, 8, int32_t(TestBlock)));
+        ASSERT_TRUE(WaitForState(*Engine, psOpen));
+        const size_t playedBefore = Fake.Played().size();
+        const std::vector<char> next = Pattern(Engine->BuffSize, 7);
+        Engine->QueueData({48000, 1, 8, uint32_t(next.size()), next.data()});
+        ASSERT_TRUE(WaitToWrite(1));
+        Engine->PostRestart();
+        ASSERT_TRUE(Until([&] { return Fake.CompleteOne(); }));
+        const std::vector<char> played = Fake.Played();
+        EXPECT_EQ(std::vector<char>(played.begin() + playedBefore, played.end()), next);
+        Engine->PostClose();
+        ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    }
 }
 
 TEST_F(DeviceCycle, RequestOpenWhileADeviceIsOpenIsRefusedAndChangesNothing) {

@@ -1,11 +1,12 @@
 #include "tests/engine/FakeWaveOut.h"
 
+#include <algorithm>
 #include <cstring>
 
 const char* FakeCallName(TFakeCall call) {
-    static const char* const names[] = {"GetDevCaps", "Open",      "Prepare", "Unprepare",
-                                        "Write",      "Pause",     "Restart", "Reset",
-                                        "Close",      "SetVolume", "GetRate", "SetRate"};
+    static const char* const names[] = {
+        "GetDevCaps", "Open",  "Prepare",   "Unprepare", "Write",   "Pause",      "Restart",
+        "Reset",      "Close", "SetVolume", "GetRate",   "SetRate", "GetPosition"};
     return names[static_cast<int>(call)];
 }
 
@@ -171,6 +172,7 @@ MMRESULT TFakeWaveOut::Open(HWAVEOUT* handle, UINT deviceId, const WAVEFORMATEX*
     Window = reinterpret_cast<HWND>(callback);
     Format = *format;
     OpenId = deviceId;
+    PlayedAtOpen = PlayedBytes.size();
     *handle = Handle;
     Notify(MM_WOM_OPEN, 0);
     return MMSYSERR_NOERROR;
@@ -300,5 +302,18 @@ MMRESULT TFakeWaveOut::SetPlaybackRate(HWAVEOUT handle, DWORD rate) {
     if (!IsHandle(handle))
         return MMSYSERR_INVALHANDLE;
     Rate = rate;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT TFakeWaveOut::GetPosition(HWAVEOUT handle, MMTIME* time) {
+    MMRESULT result = 0;
+    if (Forced(TFakeCall::GetPosition, result))
+        return result;
+    std::lock_guard lock(Mutex);
+    if (!IsHandle(handle))
+        return MMSYSERR_INVALHANDLE;
+    const uint32_t done = uint32_t(PlayedBytes.size() - PlayedAtOpen);
+    time->wType = TIME_BYTES;
+    time->u.cb = done - std::min(done, PositionLag.load());
     return MMSYSERR_NOERROR;
 }

@@ -5,6 +5,7 @@
 // a chosen MMRESULT instead of acting.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -27,7 +28,8 @@ enum class TFakeCall {
     Close,
     SetVolume,
     GetRate,
-    SetRate
+    SetRate,
+    GetPosition
 };
 const char* FakeCallName(TFakeCall call);
 
@@ -70,6 +72,9 @@ public:
     WAVEFORMATEX LastFormat();
     UINT LastOpenId();
     DWORD Rate = 0x00010000;
+    // Bytes by which the device's byte position trails the buffers it has
+    // reported done, as Wine's does while the sound server still holds them.
+    std::atomic<uint32_t> PositionLag{0};
 
     UINT GetNumDevs() override;
     MMRESULT GetDevCaps(UINT_PTR deviceId, WAVEOUTCAPSA* caps) override;
@@ -85,6 +90,7 @@ public:
     MMRESULT SetVolume(HWAVEOUT handle, DWORD volume) override;
     MMRESULT GetPlaybackRate(HWAVEOUT handle, DWORD* rate) override;
     MMRESULT SetPlaybackRate(HWAVEOUT handle, DWORD rate) override;
+    MMRESULT GetPosition(HWAVEOUT handle, MMTIME* time) override;
 
 private:
     // Counts the call, runs its hook and answers a forced result, if any.
@@ -100,6 +106,7 @@ private:
     std::map<TFakeCall, int> CallCount;
     std::deque<WAVEHDR*> Queue;
     std::vector<char> PlayedBytes;
+    size_t PlayedAtOpen = 0;
     WAVEHDR* LastDone = nullptr;
     bool Paused = false;
     int PausedWrites = 0;
