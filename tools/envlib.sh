@@ -48,6 +48,11 @@ qv_prepare_wine_prefix() {
     # command, they would inherit its output pipes and outlive it, and CTest
     # waits for every holder of a test's output, so that test timed out.
     "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
+    # A program that crashes ends with Wine's report on its error output:
+    # Wine's crash dialog would wait for a click on the hidden display, and
+    # the crashed program, holding its test's output, would hold CTest too.
+    "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        </dev/null >/dev/null 2>&1 || true
 }
 
 # Keeps the prefix's desktop open until the calling shell ends. Wine closes

@@ -41,9 +41,13 @@ DWORD RunChild(const std::string& test, bool preloadRuntime) {
     SetEnvironmentVariableA(ChildVariable, nullptr);
     if (!started)
         return 0xFFFFFFFF;
-    WaitForSingleObject(process.hProcess, 120000);
     DWORD code = 0xFFFFFFFE;
-    GetExitCodeProcess(process.hProcess, &code);
+    // A child that hangs is ended: it holds this program's output, and the
+    // test runner waits for every holder of it.
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, code);
+    else
+        GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return code;
