@@ -1,7 +1,9 @@
 #include "core/DetectorDsp.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/MainUnit.h"
@@ -104,29 +106,50 @@ bool PlausibleBlock(const short* samples, int sampleCount, int bitsPerSample, in
 // The player's block, read before anything of ours is taken. The proxy calls
 // us behind a guard that ends the call where a fault happens, without running
 // a destructor: a block that cannot be read must fault here, where no lock,
-// count or flag of ours is held yet, and not under the hand-off's locks. The
-// copy is reused, so a resumed call leaks nothing.
-const short* CopyOfPlayerBlock(const short* samples, int32_t byteCount) {
-    thread_local std::vector<short> copy;
-    copy.resize((static_cast<size_t>(byteCount) + 1) / sizeof(short));
-    std::memcpy(copy.data(), samples, static_cast<size_t>(byteCount));
-    return copy.data();
+// count or flag of ours is held yet, and not under the hand-off's locks.
+// The copy's memory is reused from block to block: taken from the spare slot
+// and put back without a lock, so a call ended inside the copy leaks that one
+// buffer and holds nothing. (A thread_local buffer would do the same, but
+// the runtime keeps a DLL with a thread_local destructor pending loaded until
+// that thread ends: the player's decoding thread would pin the library.)
+struct TBlockCopy {
+    std::vector<short> Samples;
+};
+std::atomic<TBlockCopy*> SpareCopy{nullptr};
+
+void PutBack(std::unique_ptr<TBlockCopy> copy) {
+    const std::unique_ptr<TBlockCopy> other(SpareCopy.exchange(copy.release()));
+}
+
+// Frees the spare when the library unloads.
+const struct TSpareCopyRelease {
+    ~TSpareCopyRelease() { PutBack(nullptr); }
+} SpareCopyRelease;
+
+std::unique_ptr<TBlockCopy> CopyOfPlayerBlock(const short* samples, int32_t byteCount) {
+    std::unique_ptr<TBlockCopy> copy(SpareCopy.exchange(nullptr));
+    if (!copy)
+        copy = std::make_unique<TBlockCopy>();
+    copy->Samples.resize((static_cast<size_t>(byteCount) + 1) / sizeof(short));
+    std::memcpy(copy->Samples.data(), samples, static_cast<size_t>(byteCount));
+    return copy;
 }
 
 } // namespace
 
 int DspModifySamples(winampDSPModule* module, short* samples, int sampleCount, int bitsPerSample,
                      int channels, int sampleRate) {
-    const bool plausible = module == &DSPmodule0 && Clock.DSPActive != 0 &&
-                           PlausibleBlock(samples, sampleCount, bitsPerSample, channels, sampleRate);
+    const bool plausible =
+        module == &DSPmodule0 && Clock.DSPActive != 0 &&
+        PlausibleBlock(samples, sampleCount, bitsPerSample, channels, sampleRate);
     const int32_t byteCount = plausible ? (bitsPerSample / 8) * sampleCount * channels : 0;
-    const short* const block = plausible ? CopyOfPlayerBlock(samples, byteCount) : nullptr;
+    std::unique_ptr<TBlockCopy> copy = plausible ? CopyOfPlayerBlock(samples, byteCount) : nullptr;
     const TCoreCall call;
-    if (plausible && Clock.OutputActive != 0 && Clock.DSPActive != 0 &&
-        Clock.CoreInitialised != 0) {
+    if (copy && Clock.OutputActive != 0 && Clock.DSPActive != 0 && Clock.CoreInitialised != 0) {
         Clock.HandedOverAtDSP = 1;
-        HandOff(block, byteCount, bitsPerSample, channels, sampleRate);
+        HandOff(copy->Samples.data(), byteCount, bitsPerSample, channels, sampleRate);
     }
+    PutBack(std::move(copy));
     TellProxyIfUninitialised();
     return sampleCount;
 }

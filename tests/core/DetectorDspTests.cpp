@@ -94,8 +94,8 @@ TEST_F(DetectorFaultTest, AnUnreadableBlockLeavesNoLockHeld) {
     ASSERT_NE(unreadable, nullptr);
     int result = 0;
     auto modify = [&] {
-        result = Module->ModifySamples(Module, static_cast<short*>(unreadable), Frames, 16, 2,
-                                       44100);
+        result =
+            Module->ModifySamples(Module, static_cast<short*>(unreadable), Frames, 16, 2, 44100);
     };
     EXPECT_FALSE(qv::CallGuarded(modify)) << "the read faulted and the guard caught it";
     VirtualFree(unreadable, 0, MEM_RELEASE);
