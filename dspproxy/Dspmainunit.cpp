@@ -301,6 +301,12 @@ int QV_CDECL ProxyInterCom(int value) {
             OutputModule = nullptr;
             OutputHeader = nullptr;
             GetOutputHeader = nullptr;
+            // The player may read the descriptions at any time; the output
+            // library's go with it.
+            if (ProxyHeader)
+                ProxyHeader->description = HeaderDescription;
+            if (ProxyModule)
+                ProxyModule->description = ModuleDescription;
             ReleaseOutputLibrary();
             return 0;
         }

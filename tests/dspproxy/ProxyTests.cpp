@@ -181,6 +181,11 @@ TEST(ProxyTest, ShowsTheOutputLibrarysDetectorAndForwardsToIt) {
     const int restarts = player.Restarts();
     EXPECT_EQ((*interCom)(2), -1);
     EXPECT_EQ(player.Restarts(), restarts);
+
+    // Blocks passed through on this thread, which lives on, do not keep the
+    // output library loaded once the proxy lets go of it.
+    proxy.Unload();
+    EXPECT_EQ(GetModuleHandleA("out_qvquellspring.dll"), nullptr);
 }
 
 TEST(ProxyTest, UnloadingDeregistersTheCallbackFromALibraryStillInUse) {
@@ -207,6 +212,9 @@ TEST(ProxyTest, AfterTheOutputLibraryLetsGoTheProxyForwardsNothingAndUnloadsSafe
     ASSERT_NE(output, nullptr);
     EXPECT_EQ((*RegisteredInterCom(output))(0), 0);
     EXPECT_EQ(GetModuleHandleA("out_qvquellspring.dll"), nullptr) << "released exactly once";
+    // Texts of the proxy's own, not pointers into the library that is gone.
+    EXPECT_STREQ(header->description, "Quovant Quellspring Detector DSP v1.0");
+    EXPECT_STREQ(header->getModule(0)->description, "Quovant Quellspring Detector DSP v1.0");
     ExpectUnboundAnswers(header);
     proxy.Unload();
 }
