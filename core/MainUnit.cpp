@@ -36,7 +36,7 @@ void QV_CDECL InitHook() {
     Init();
 }
 void QV_CDECL QuitHook() {
-    Quit();
+    Guarded([] { Quit(); });
 }
 int QV_CDECL OpenHook(int rate, int channels, int bits, int bufferMs, int preBufferMs) {
     return Guarded([&] { return Open(rate, channels, bits, bufferMs, preBufferMs); }, -1);

@@ -59,6 +59,11 @@ int64_t AdvanceSchedule(int32_t byteCount, int32_t bitsPerSample, int32_t channe
 }
 
 float HeldSeconds(int32_t totalBytes, uint32_t blockAlign, int32_t sampleRate) {
+    // No format (a close under way): nothing is held. Never computed as
+    // 0/0, which traps on a thread whose caller unmasked the x87 or SSE
+    // exceptions (another plug-in may have).
+    if (blockAlign == 0 || sampleRate <= 0)
+        return 0.0f;
     const long double align = static_cast<float>(blockAlign);
     const long double rate = static_cast<float>(sampleRate);
     return static_cast<float>(static_cast<long double>(totalBytes) / align / rate);
@@ -161,8 +166,7 @@ void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount
     }
     case psOpen:
     case psPaused: {
-        // Measured before this block is queued. A NaN (nothing held, no frame
-        // size) fails the comparison.
+        // Measured before this block is queued.
         const float held = HeldSeconds(engine.GetTotalBytes(), engine.BlockAlign, sampleRate);
         if (static_cast<double>(held) >= PreBufferSeconds)
             engine.PostRestart();

@@ -2,6 +2,8 @@
 // pre-buffer 0.45 s, play, and close on a change of format or device. The
 // engine runs for real here, on the fake wave-out device.
 #include <functional>
+
+#include <float.h>
 #include <thread>
 
 #include "CoreTestSupport.h"
@@ -113,6 +115,19 @@ TEST_F(HandOffTest, PlayingStartsOnceMoreThanThePreBufferIsHeld) {
     ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() + Engine->ToWriteCount == 3; }));
     ASSERT_TRUE(Fake.CompleteOne());
     EXPECT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 2 && Engine->ToWriteCount == 0; }));
+}
+
+// During a close the engine has no format; the pre-buffer test must not
+// divide by it, even on a thread that unmasked the floating-point traps.
+TEST(HeldSecondsTest, NoFormatIsNothingHeldWithoutATrap) {
+    const unsigned saved = _controlfp(0, 0);
+    _controlfp(saved & ~unsigned(_EM_INVALID | _EM_ZERODIVIDE), _MCW_EM);
+    const float none[] = {HeldSeconds(0, 0, 0), HeldSeconds(17640, 0, 44100),
+                          HeldSeconds(17640, 4, 0), HeldSeconds(0, 4, -1)};
+    _clearfp();
+    _controlfp(saved, _MCW_EM);
+    for (const float held : none)
+        EXPECT_EQ(held, 0.0f);
 }
 
 TEST_F(HandOffTest, AReopenRequestClosesTheDeviceAndTheBlockOpensTheNextOne) {
