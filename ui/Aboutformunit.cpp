@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <vector>
 
 #include "core/MainUnit.h"
 #include "ui/AboutArt.h"
@@ -139,6 +140,46 @@ void TAboutForm::FormCreate() {
     InvalidateRect(Window, nullptr, FALSE);
 }
 
+namespace {
+
+// While the box is up, every other window of the thread that takes input is
+// disabled, as a modal dialog box does: the player's main window (the owner,
+// shown or not), the preferences the box was opened from, our configuration
+// window. None of them can then start a Config, an About or an uninstall
+// inside this loop. They are enabled again before the box hides, so that
+// the activation goes back to them.
+class TThreadWindowsDisabled {
+public:
+    TThreadWindowsDisabled(HWND box, HWND owner) : Box(box), Owner(owner) {
+        EnumThreadWindows(GetCurrentThreadId(), Collect, reinterpret_cast<LPARAM>(this));
+        for (const HWND window : Disabled)
+            EnableWindow(window, FALSE);
+    }
+    TThreadWindowsDisabled(const TThreadWindowsDisabled&) = delete;
+    TThreadWindowsDisabled& operator=(const TThreadWindowsDisabled&) = delete;
+    ~TThreadWindowsDisabled() { Enable(); }
+    void Enable() {
+        for (auto window = Disabled.rbegin(); window != Disabled.rend(); ++window)
+            if (IsWindow(*window))
+                EnableWindow(*window, TRUE);
+        Disabled.clear();
+    }
+
+private:
+    static BOOL CALLBACK Collect(HWND window, LPARAM self) {
+        auto& disabler = *reinterpret_cast<TThreadWindowsDisabled*>(self);
+        if (window != disabler.Box && IsWindowEnabled(window) &&
+            (window == disabler.Owner || IsWindowVisible(window)))
+            disabler.Disabled.push_back(window);
+        return TRUE;
+    }
+    HWND Box;
+    HWND Owner;
+    std::vector<HWND> Disabled;
+};
+
+} // namespace
+
 int TAboutForm::ShowAbout(bool keepPosition) {
     if (Window == nullptr)
         return 0;
@@ -148,9 +189,7 @@ int TAboutForm::ShowAbout(bool keepPosition) {
     }
     ModalResult = 0;
     CloseRequested = false;
-    const bool ownerWasEnabled = Owner != nullptr && IsWindowEnabled(Owner);
-    if (ownerWasEnabled)
-        EnableWindow(Owner, FALSE);
+    TThreadWindowsDisabled others(Window, Owner);
     ShowWindow(Window, SW_SHOWNORMAL);
     SetForegroundWindow(Window);
     SetFocus(Window);
@@ -170,8 +209,7 @@ int TAboutForm::ShowAbout(bool keepPosition) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    if (ownerWasEnabled)
-        EnableWindow(Owner, TRUE);
+    others.Enable();
     if (Window != nullptr)
         ShowWindow(Window, SW_HIDE);
     if (sawQuit)

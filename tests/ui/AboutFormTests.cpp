@@ -168,6 +168,35 @@ TEST_F(AboutFormTest, EnterClosesAndTheNextWindowStartsRaised) {
     EXPECT_EQ(OKButtonLook().OKOffset, -1) << "the look is kept for the next window of this load";
 }
 
+// As a modal dialog box: every other window of the thread that takes input
+// (the player's, the preferences the box was opened from, our configuration
+// window) is disabled while it is up, and only those are enabled again.
+TEST_F(AboutFormTest, EveryOtherWindowOfTheThreadIsDisabledWhileItIsUp) {
+    const auto window = [](DWORD style) {
+        return CreateWindowExA(0, "STATIC", "other", WS_POPUP | style, 0, 0, 50, 50, nullptr,
+                               nullptr, nullptr, nullptr);
+    };
+    const HWND shown = window(WS_VISIBLE);
+    const HWND alreadyDisabled = window(WS_VISIBLE | WS_DISABLED);
+    ASSERT_NE(shown, nullptr);
+    ASSERT_NE(alreadyDisabled, nullptr);
+    bool shownWasDisabled = false;
+    const TLoopDriver driver([&] {
+        if (AboutForm == nullptr)
+            return false;
+        shownWasDisabled = !IsWindowEnabled(shown);
+        EXPECT_TRUE(IsWindowEnabled(AboutForm->Handle()));
+        AboutForm->CloseWithResult(1);
+        return true;
+    });
+    plugin.About(nullptr);
+    EXPECT_TRUE(shownWasDisabled);
+    EXPECT_TRUE(IsWindowEnabled(shown));
+    EXPECT_FALSE(IsWindowEnabled(alreadyDisabled));
+    DestroyWindow(shown);
+    DestroyWindow(alreadyDisabled);
+}
+
 TEST_F(AboutFormTest, TheModalLoopHandsTheApplicationsQuitOn) {
     const TLoopDriver driver([&] {
         if (AboutForm == nullptr)
