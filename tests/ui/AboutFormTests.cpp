@@ -156,16 +156,33 @@ TEST_F(AboutFormTest, ButtonPressesDragsOutAndClosesOnlyOnACompletedClick) {
                                               "raised-1"}));
 }
 
+// The first window closes with a click on OK, the second with Enter, and
+// starts with the raised look the first left.
 TEST_F(AboutFormTest, EnterClosesAndTheNextWindowStartsRaised) {
-    const TLoopDriver driver([&] {
+    {
+        const TLoopDriver byClick([&] {
+            if (AboutForm == nullptr)
+                return false;
+            const RECT box = AboutForm->PaintBox1Rect();
+            Mouse(AboutForm->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, InBox(box, 30, 20));
+            Mouse(AboutForm->Handle(), WM_LBUTTONUP, 0, InBox(box, 30, 20));
+            return true;
+        });
+        plugin.About(nullptr);
+    }
+    ASSERT_EQ(AboutForm, nullptr);
+
+    int offsetAtStart = 0;
+    const TLoopDriver byEnter([&] {
         if (AboutForm == nullptr)
             return false;
+        offsetAtStart = OKButtonLook().OKOffset;
         uitest::TypeKey(AboutForm->Handle(), VK_RETURN, '\r');
         return true;
     });
     plugin.About(nullptr);
     EXPECT_EQ(AboutForm, nullptr);
-    EXPECT_EQ(OKButtonLook().OKOffset, -1) << "the look is kept for the next window of this load";
+    EXPECT_EQ(offsetAtStart, -1) << "the look is kept for the next window of this load";
 }
 
 // As a modal dialog box: every other window of the thread that takes input
