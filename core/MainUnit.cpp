@@ -1,6 +1,5 @@
 #include "core/MainUnit.h"
 
-#include <charconv>
 #include <cstring>
 #include <mutex>
 
@@ -15,6 +14,7 @@
 #include "host/WinAmpAPIUnit.h"
 #include "ui/Aboutformunit.h"
 #include "ui/Configformunit.h"
+#include "ui/StatusReadout.h"
 
 namespace qv {
 namespace {
@@ -114,20 +114,12 @@ std::string ModuleFileName(HINSTANCE instance) {
     return full.empty() ? name : full;
 }
 
-// The settings hold the factors as the user typed them; a text that is not a
-// whole number leaves the factor unchanged.
+// The settings hold the factors as the user typed them, read by the
+// configuration window's rule; a text that is not one number leaves the
+// factor unchanged.
 void ConvertFactor(const std::string& text, double& factor) {
-    const char* first = text.data();
-    const char* last = first + text.size();
-    while (first < last && (*first == ' ' || *first == '\t'))
-        ++first;
-    while (last > first && (last[-1] == ' ' || last[-1] == '\t'))
-        --last;
-    if (first < last && *first == '+')
-        ++first;
     double value = 0.0;
-    const auto [end, error] = std::from_chars(first, last, value);
-    if (error == std::errc() && end == last && first < last)
+    if (TryTextToFloat(text, value))
         factor = SaneFudgeFactor(value); // the text stays as typed
 }
 

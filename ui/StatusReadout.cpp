@@ -56,7 +56,7 @@ std::string FloatText(double value) {
     return text;
 }
 
-bool TryTextToFloat(const std::string& text, double& value) {
+bool TryTextToFloat(const std::string& text, double& value, char separator) {
     std::size_t first = 0;
     std::size_t last = text.size();
     while (first < last && IsBlank(text[first]))
@@ -66,15 +66,12 @@ bool TryTextToFloat(const std::string& text, double& value) {
     std::string number = text.substr(first, last - first);
     if (!number.empty() && number.front() == '+')
         number.erase(0, 1);
-    const char separator = DecimalSeparator();
-    // The user's separator is the only one accepted; from_chars wants a dot.
-    if (separator != '.') {
-        if (number.find('.') != std::string::npos)
-            return false;
-        for (char& c : number)
-            if (c == separator)
-                c = '.';
-    }
+    // The user's separator and the dot both mark the decimals (the settings
+    // file may come from another locale); from_chars wants a dot, and stops
+    // at a second one.
+    for (char& c : number)
+        if (c == separator)
+            c = '.';
     if (number.empty())
         return false;
     double parsed = 0.0;
@@ -83,6 +80,10 @@ bool TryTextToFloat(const std::string& text, double& value) {
         return false;
     value = parsed;
     return true;
+}
+
+bool TryTextToFloat(const std::string& text, double& value) {
+    return TryTextToFloat(text, value, DecimalSeparator());
 }
 
 float TotalTimeSeconds(int32_t totalBytes, uint32_t blockAlign, int32_t sampleRate) {

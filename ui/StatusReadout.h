@@ -23,9 +23,12 @@ std::string TakeLine(std::string& text);
 // The general float form with 15 significant digits: no trailing zeros, the
 // user's decimal separator, exponent notation for extreme magnitudes.
 std::string FloatText(double value);
-// Text to float in the user's locale, blanks around allowed; false when the
-// whole text is not one number.
+// Text to float, blanks around allowed, with the user's decimal separator or
+// a dot; false when the whole text is not one number. The configuration
+// window and Init read the fudge factors by this one rule.
 bool TryTextToFloat(const std::string& text, double& value);
+// The same with the given separator in place of the user's.
+bool TryTextToFloat(const std::string& text, double& value, char separator);
 
 // Seconds of audio in totalBytes, computed in single precision as the
 // read-out shows it; 0 while no format is open.

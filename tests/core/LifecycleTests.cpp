@@ -1,6 +1,7 @@
 // Init and Quit with a player window standing by: the objects the core owns,
 // the settings it reads, and failures that must stay inside the library.
 #include <filesystem>
+#include <utility>
 
 #include "CoreTestSupport.h"
 #include "tests/host/HostTestSupport.h"
@@ -93,6 +94,19 @@ TEST_F(LifecycleTest, ARepeatedInitReusesItsObjectsAndRereadsTheSettings) {
     PluginConfig->PlaybackFudgeFactor = " -1.25 ";
     plugin.Init();
     EXPECT_EQ(Clock.PlaybackFudgeFactor, -1.25);
+
+    // Under a locale whose decimal separator is a comma, a factor typed in
+    // the configuration window ("0,75") is read back at the next start, and
+    // one stored with a dot still is.
+    char saved[8] = {};
+    ASSERT_GT(GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, saved, sizeof saved), 0);
+    ASSERT_TRUE(SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, ","));
+    for (const auto& [text, value] : {std::pair{"0,75", 0.75}, std::pair{"0.5", 0.5}}) {
+        PluginConfig->PlaybackFudgeFactor = text;
+        plugin.Init();
+        EXPECT_EQ(Clock.PlaybackFudgeFactor, value) << text;
+    }
+    SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, saved);
 }
 
 TEST_F(LifecycleTest, InitWithoutAPlayerWindowFailsInsideTheLibrary) {

@@ -43,20 +43,24 @@ TEST(StatusFormat, TotalTimeIsSinglePrecisionAndZeroWithoutAFormat) {
             << c.Bytes << " bytes, align " << c.BlockAlign << ", rate " << c.Rate;
 }
 
-TEST(StatusFormat, TextToFloatTakesWholeNumbersOnly) {
+TEST(StatusFormat, TextToFloatTakesWholeNumbersWithEitherSeparator) {
     const struct {
         const char* Text;
+        char Separator;
         bool Converts;
         double Value;
     } cases[] = {
-        {"12", true, 12.0},     {" 0.5 ", true, 0.5}, {"+1.5", true, 1.5},
-        {"-3e2", true, -300.0}, {"0.5x", false, 0.0}, {"", false, 0.0},
-        {"x", false, 0.0},      {"1 2", false, 0.0},  {"0,5", false, 0.0},
+        {"12", '.', true, 12.0},      {" 0.5 ", '.', true, 0.5},  {"+1.5", '.', true, 1.5},
+        {"-3e2", '.', true, -300.0},  {"0.5x", '.', false, 0.0},  {"", '.', false, 0.0},
+        {"x", '.', false, 0.0},       {"1 2", '.', false, 0.0},   {"0,5", '.', false, 0.0},
+        {"0,5", ',', true, 0.5},      {"0.5", ',', true, 0.5},    {" -1,25 ", ',', true, -1.25},
+        {"1.000,5", ',', false, 0.0}, {"1,2,3", ',', false, 0.0}, {",", ',', false, 0.0},
     };
     for (const auto& c : cases) {
         double value = 99.0;
-        EXPECT_EQ(qv::TryTextToFloat(c.Text, value), c.Converts) << '"' << c.Text << '"';
-        EXPECT_EQ(value, c.Converts ? c.Value : 99.0) << '"' << c.Text << '"';
+        EXPECT_EQ(qv::TryTextToFloat(c.Text, value, c.Separator), c.Converts)
+            << '"' << c.Text << "\" with " << c.Separator;
+        EXPECT_EQ(value, c.Converts ? c.Value : 99.0) << '"' << c.Text << "\" with " << c.Separator;
     }
 }
 
