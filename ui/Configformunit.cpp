@@ -156,7 +156,8 @@ HWND TConfigForm::AddControl(const char* className, const char* text, DWORD styl
 
 // Controls inside a group box are placed in form coordinates (box origin plus
 // their own), since a group box passes no notifications on. Creation order is
-// the tab order: Done, the song-end factor, the playback factor, the device.
+// the tab order: Done, the song-end factor, the playback factor, the device,
+// Reset, the paint box.
 void TConfigForm::CreateWidgets() {
     DoneButton =
         AddControl("BUTTON", "Done", BS_DEFPUSHBUTTON | WS_TABSTOP, 176, 120, 75, 25, IdDone);
@@ -177,8 +178,9 @@ void TConfigForm::CreateWidgets() {
     ResetButton = AddControl("BUTTON", "Reset", BS_PUSHBUTTON | WS_TABSTOP, 8 + 162, 152 + 32, 75,
                              25, IdReset);
     DSPStatusLabel = AddControl("STATIC", "", SS_LEFT | SS_NOPREFIX, 8, 128, 0, 13, IdLabel);
+    // A control parent: Tab goes on into the paint box inside it.
     Panel1 = AddControl("STATIC", "", SS_NOTIFY, 8 + 7, 152 + 72, 226, 129, 0, nullptr,
-                        WS_EX_CLIENTEDGE);
+                        WS_EX_CLIENTEDGE | WS_EX_CONTROLPARENT);
     // The panel's single-line border leaves the box a client area of 222 x 125.
     RECT inner{};
     GetClientRect(Panel1, &inner);

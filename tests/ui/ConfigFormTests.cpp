@@ -179,15 +179,22 @@ TEST_F(ConfigFormTest, LaysOutTheWindowAsDesigned) {
     }
     EXPECT_EQ(form.ScrollablePaintBox1->ClientSize().cx, 222);
     EXPECT_EQ(form.ScrollablePaintBox1->ClientSize().cy, 125);
-    // Tab order: Done, the song-end factor, the playback factor, the device box.
-    std::vector<HWND> order;
-    HWND at = form.DoneButton;
-    for (int i = 0; i < 4; ++i) {
-        order.push_back(at);
-        at = GetNextDlgTabItem(form.Handle(), at, FALSE);
+    // The whole tab cycle: Done, the song-end factor, the playback factor,
+    // the device box, Reset, the paint box, and back to Done; Shift+Tab the
+    // other way round.
+    const std::vector<HWND> cycle{form.DoneButton,
+                                  form.SongEndFudgeFactorEdit,
+                                  form.PlaybackRateFudgeFactorEdit,
+                                  form.ComboBox1,
+                                  form.ResetButton,
+                                  form.ScrollablePaintBox1->Handle(),
+                                  form.DoneButton};
+    for (const bool back : {false, true}) {
+        std::vector<HWND> order{form.DoneButton};
+        for (size_t i = 1; i < cycle.size(); ++i)
+            order.push_back(GetNextDlgTabItem(form.Handle(), order.back(), back));
+        EXPECT_EQ(order, back ? std::vector<HWND>(cycle.rbegin(), cycle.rend()) : cycle);
     }
-    EXPECT_EQ(order, (std::vector<HWND>{form.DoneButton, form.SongEndFudgeFactorEdit,
-                                        form.PlaybackRateFudgeFactorEdit, form.ComboBox1}));
 }
 
 TEST_F(ConfigFormTest, ListsTheEmptyEntryThenEveryDeviceByTheEnginesNames) {
