@@ -73,7 +73,8 @@ if [ -n "$own_pulse" ]; then
 fi
 
 set +e
-"$WINE" "$player" --plugin "Z:$plugin" "$@"
+# The plug-in is set to the player's default device unless ARGS choose one.
+"$WINE" "$player" --plugin "Z:$plugin" --default-device "$@"
 rc=$?
 if [ -n "$recorder" ]; then
     sleep 0.3 # the monitor lags the sink a little

@@ -156,8 +156,7 @@ HWND TConfigForm::AddControl(const char* className, const char* text, DWORD styl
 
 // Controls inside a group box are placed in form coordinates (box origin plus
 // their own), since a group box passes no notifications on. Creation order is
-// the tab order: Done, the song-end factor, the playback factor, the device,
-// Reset, the paint box.
+// the tab order (TabOrder).
 void TConfigForm::CreateWidgets() {
     DoneButton =
         AddControl("BUTTON", "Done", BS_DEFPUSHBUTTON | WS_TABSTOP, 176, 120, 75, 25, IdDone);
@@ -178,9 +177,8 @@ void TConfigForm::CreateWidgets() {
     ResetButton = AddControl("BUTTON", "Reset", BS_PUSHBUTTON | WS_TABSTOP, 8 + 162, 152 + 32, 75,
                              25, IdReset);
     DSPStatusLabel = AddControl("STATIC", "", SS_LEFT | SS_NOPREFIX, 8, 128, 0, 13, IdLabel);
-    // A control parent: Tab goes on into the paint box inside it.
     Panel1 = AddControl("STATIC", "", SS_NOTIFY, 8 + 7, 152 + 72, 226, 129, 0, nullptr,
-                        WS_EX_CLIENTEDGE | WS_EX_CONTROLPARENT);
+                        WS_EX_CLIENTEDGE);
     // The panel's single-line border leaves the box a client area of 222 x 125.
     RECT inner{};
     GetClientRect(Panel1, &inner);
@@ -338,13 +336,43 @@ void TConfigForm::OnCommand(int id, int code, HWND) {
     }
 }
 
+// The layout's tab order. The system's walk (GetNextDlgTabItem) does not go
+// into the panel that holds the paint box; marking the panel a control
+// parent would, but then the device box now and then missed the arrow keys
+// sent to it under Wine. So the form keeps the order itself.
+std::vector<HWND> TConfigForm::TabOrder() const {
+    return {DoneButton,
+            SongEndFudgeFactorEdit,
+            PlaybackRateFudgeFactorEdit,
+            ComboBox1,
+            ResetButton,
+            ScrollablePaintBox1 ? ScrollablePaintBox1->Handle() : nullptr};
+}
+
+// The next control in the tab order that can take the focus, going round.
+HWND TConfigForm::NextInTabOrder(HWND from, bool back) const {
+    const std::vector<HWND> order = TabOrder();
+    const auto at = std::find(order.begin(), order.end(), from);
+    if (at == order.end())
+        return GetNextDlgTabItem(Window, from, back);
+    const size_t count = order.size();
+    size_t index = size_t(at - order.begin());
+    for (size_t step = 1; step < count; ++step) {
+        index = (index + (back ? count - 1 : 1)) % count;
+        const HWND next = order[index];
+        if (next != nullptr && IsWindowVisible(next) && IsWindowEnabled(next))
+            return next;
+    }
+    return nullptr;
+}
+
 // Outside a dialog the controls do not move the focus or press the default
 // button themselves.
 void TConfigForm::OnDialogKey(WPARAM key, HWND control) {
     if (key == VK_TAB) {
         const bool back = GetKeyState(VK_SHIFT) < 0;
         const HWND from = GetParent(control) == ComboBox1 ? ComboBox1 : control;
-        const HWND next = GetNextDlgTabItem(Window, from, back);
+        const HWND next = NextInTabOrder(from, back);
         if (next != nullptr)
             SetFocus(next);
     } else if (key == VK_RETURN) {

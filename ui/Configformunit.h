@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ui/FormWindow.h"
 #include "ui/Scrollablepaintbox.h"
@@ -70,6 +71,8 @@ private:
     void ResetButtonClick();
     void DoneButtonClick();
     void OnDialogKey(WPARAM key, HWND control);
+    std::vector<HWND> TabOrder() const;
+    HWND NextInTabOrder(HWND from, bool back) const;
     void ScrollablePaintBox1Paint(TScrollablePaintBox& sender);
     void MeasureStatus();
     std::string ComboText() const;

@@ -1,7 +1,9 @@
 # The device chosen in the configuration window during playback: the choice
 # is saved at once and the sound moves within a second; the empty entry
 # stops the sound while Write keeps its pace. The box is worked with the
-# arrow keys, as a user does.
+# arrow keys, as a user does. And the settings file the player finds: a
+# first run creates it with the defaults (no device: paced in silence), and
+# an older one beside the player's settings is moved into Plugins.
 source "$(dirname "$0")/lib.sh"
 
 settings="$WORK/settings"
@@ -30,4 +32,36 @@ stop_recording
 expect_line 'config-device: ""'
 expect "abs(audio_ms - 4000) <= 1" "abs(wall_ms - audio_ms) <= 100"
 sound_check heard "$QV_SINK_C" --min-ms 1000 --max-ms 3000
-echo "2 passed, 0 failed"
+
+# key FILE NAME: the value of NAME in FILE's [Quellspring] section.
+key() { tr -d '\r' <"$1" | sed -n "s/^$2=\"\?\([^\"]*\)\"\?$/\1/p"; }
+expect_keys() { # FILE SONGEND PLAYBACK DEVICE
+    [ -f "$1" ] || fail "$1 was not written"
+    [ "$(key "$1" SongEndFudgeFactor)|$(key "$1" PlaybackFudgeFactor)|$(key "$1" OutDevice)" = "$2|$3|$4" ] ||
+        { cat "$1" >&2; fail "$1 does not hold $2|$3|$4"; }
+}
+
+# A first run: the player leaves the plug-in's settings alone, so the
+# plug-in starts with no device, paces in silence and writes its defaults.
+first="$WORK/first"
+mkdir -p "$first"
+record_sinks
+play --quiet --settings-dir "$(winpath "$first")" --tone 1
+stop_recording
+expect "abs(audio_ms - 1000) <= 1" "abs(wall_ms - audio_ms) <= 100"
+for sink in "$QV_SINK_A" "$QV_SINK_B" "$QV_SINK_C"; do sound_check silent "$sink"; done
+expect_keys "$first/Plugins/QVQuellspring.ini" 0.0 0.0 ""
+
+# An older settings file beside the player's: its values are taken (the
+# device plays) and it moves into Plugins.
+older="$WORK/older"
+mkdir -p "$older"
+printf '[Quellspring]\r\nSongEndFudgeFactor=0.25\r\nPlaybackFudgeFactor=0.5\r\nOutDevice=%s\r\n' \
+    "$QV_DEVICE_OTHER" >"$older/QVQuellspring.ini"
+record_sinks
+play --quiet --settings-dir "$(winpath "$older")" --tone 1
+stop_recording
+sound_check heard "$QV_SINK_C" --min-ms 500 --max-ms 1500
+[ ! -e "$older/QVQuellspring.ini" ] || fail "the older settings file is still there"
+expect_keys "$older/Plugins/QVQuellspring.ini" 0.25 0.5 "$QV_DEVICE_OTHER"
+echo "4 passed, 0 failed"

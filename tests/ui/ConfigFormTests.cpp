@@ -179,9 +179,9 @@ TEST_F(ConfigFormTest, LaysOutTheWindowAsDesigned) {
     }
     EXPECT_EQ(form.ScrollablePaintBox1->ClientSize().cx, 222);
     EXPECT_EQ(form.ScrollablePaintBox1->ClientSize().cy, 125);
-    // The whole tab cycle: Done, the song-end factor, the playback factor,
-    // the device box, Reset, the paint box, and back to Done; Shift+Tab the
-    // other way round.
+    // The whole tab cycle, by the Tab key: Done, the song-end factor, the
+    // playback factor, the device box, Reset, the paint box, and back to
+    // Done; Shift+Tab the other way round.
     const std::vector<HWND> cycle{form.DoneButton,
                                   form.SongEndFudgeFactorEdit,
                                   form.PlaybackRateFudgeFactorEdit,
@@ -189,12 +189,26 @@ TEST_F(ConfigFormTest, LaysOutTheWindowAsDesigned) {
                                   form.ResetButton,
                                   form.ScrollablePaintBox1->Handle(),
                                   form.DoneButton};
+    const auto focused = [&] {
+        const HWND focus = GetFocus();
+        return GetParent(focus) == form.ComboBox1 ? form.ComboBox1 : focus;
+    };
+    BYTE keys[256] = {};
     for (const bool back : {false, true}) {
-        std::vector<HWND> order{form.DoneButton};
-        for (size_t i = 1; i < cycle.size(); ++i)
-            order.push_back(GetNextDlgTabItem(form.Handle(), order.back(), back));
-        EXPECT_EQ(order, back ? std::vector<HWND>(cycle.rbegin(), cycle.rend()) : cycle);
+        GetKeyboardState(keys);
+        keys[VK_SHIFT] = back ? 0x80 : 0;
+        SetKeyboardState(keys);
+        SetFocus(form.DoneButton);
+        std::vector<HWND> order{focused()};
+        for (size_t i = 1; i < cycle.size(); ++i) {
+            uitest::TypeKey(GetFocus(), VK_TAB, '\t');
+            order.push_back(focused());
+        }
+        EXPECT_EQ(order, back ? std::vector<HWND>(cycle.rbegin(), cycle.rend()) : cycle)
+            << (back ? "Shift+Tab" : "Tab");
     }
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
 }
 
 TEST_F(ConfigFormTest, ListsTheEmptyEntryThenEveryDeviceByTheEnginesNames) {

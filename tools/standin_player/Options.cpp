@@ -117,6 +117,8 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
 bool ApplyFlag(PlayerOptions& options, const std::string& argument) {
     if (argument == "--no-device")
         options.device = std::string();
+    else if (argument == "--default-device")
+        options.defaultDevice = true;
     else if (argument == "--no-poll")
         options.pollCanWrite = false;
     else if (argument == "--player-windows")
@@ -187,6 +189,10 @@ const char* UsageText() {
            "                         temporary folder, removed at the end)\n"
            "  --device NAME          output device the plug-in is set to use\n"
            "  --no-device            set the plug-in to use no device (pacing only)\n"
+           "  --default-device       set the plug-in to use the player's default device\n"
+           "                         unless --device or --no-device is given (without any\n"
+           "                         of the three the plug-in's settings file is left as\n"
+           "                         it is)\n"
            "  --tone SECONDS         a track of the built-in tune (default: one of 4 s)\n"
            "  --rate HZ --channels N --bits B   format of the tune (44100, 2, 16)\n"
            "  --block-frames N       frames per Write (576; capped at 8192 bytes)\n"

@@ -31,11 +31,15 @@ struct PlayerOptions {
     std::vector<TrackSource> tracks;
     PcmFormat tuneFormat;
 
-    std::string pluginPath;            // empty: next to the player or one folder up
-    std::string dspPath;               // empty: no DSP plug-in
-    std::string settingsDir;           // empty: a fresh temporary folder
-    std::optional<std::string> device; // nullopt: the wave mapper's name
-    std::string outputPluginName;      // answer to request 625; empty: the loaded file's name
+    std::string pluginPath;  // empty: next to the player or one folder up
+    std::string dspPath;     // empty: no DSP plug-in
+    std::string settingsDir; // empty: a fresh temporary folder
+    // What the plug-in's settings file is given as its device before the run;
+    // nullopt leaves that file alone, as a real player does (a first run
+    // then starts with no device, and an older settings file is moved in).
+    std::optional<std::string> device;
+    bool defaultDevice = false;   // --default-device: the wave mapper's name
+    std::string outputPluginName; // answer to request 625; empty: the loaded file's name
     // Input plug-ins that decode the tracks; empty: the player decodes them itself.
     std::vector<std::string> inputPaths;
 

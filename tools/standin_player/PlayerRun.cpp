@@ -154,8 +154,11 @@ void PrintSummary(const PlaybackResult& result) {
 int RunPlayer(const PlayerOptions& options, const std::vector<PcmAudio>& tracks) {
     Console console(options.quiet);
     const SettingsFolder settings(options.settingsDir);
-    const std::string device = options.device.value_or(DefaultDeviceName());
-    WritePluginDevice(settings, device);
+    const std::optional<std::string> device = options.device || !options.defaultDevice
+                                                  ? options.device
+                                                  : std::optional(DefaultDeviceName());
+    if (device)
+        WritePluginDevice(settings, *device);
 
     const std::string pluginPath =
         options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
@@ -172,7 +175,8 @@ int RunPlayer(const PlayerOptions& options, const std::vector<PcmAudio>& tracks)
         console.Note("plugin: " + ModulePath(plugin.Instance()) + " (" +
                      (plugin.Module().description ? plugin.Module().description : "") + ")");
         console.Note("settings: " + answers.settingsFile);
-        console.Note("device: \"" + device + "\"");
+        console.Note(device ? "device: \"" + *device + "\""
+                            : std::string("device: the plug-in's own setting"));
         const OutputSession session(plugin, window.Handle());
         const std::unique_ptr<DspPlugin> dsp =
             LoadDsp(DspPathIn(answers.pluginFolder, options.dspPath), window.Handle(), console);
