@@ -232,6 +232,11 @@ void Close() {
     const TCoreCall call;
     const bool stopping = WinAmpAPIMan != nullptr && WinAmpAPIMan->IsStopping();
     const bool same = IsPlayersOutputPlugin();
+    // A track shorter than the pre-buffer may end while the device it
+    // opened is still opening; its tail is started below once it is open,
+    // so the open is waited for here, before any lock is taken.
+    if (!stopping && same && WaveOutPlayThread != nullptr)
+        WaitWhileOpening(*WaveOutPlayThread);
     // Never waited for: a hand-off under way hands the kept blocks off itself.
     const auto handOff = TryLockHandOff();
     auto schedule = LockSchedule();

@@ -78,6 +78,12 @@ void WaitForEngineIdle(TWaveOutPlayThread& engine) {
         engine.WaitForStateChange(100);
 }
 
+void WaitWhileOpening(TWaveOutPlayThread& engine) {
+    const uint64_t started = ClockSource.MonotonicMs();
+    while (engine.State == psInit && ClockSource.MonotonicMs() - started < EngineIdleWaitMs)
+        engine.WaitForStateChange(100);
+}
+
 // Lets the device play what the engine holds: a tail shorter than the
 // pre-buffer is started too. Returns when nothing is held, the device is
 // not playing, or the time the held audio lasts (plus a margin) has passed.

@@ -63,6 +63,8 @@ int64_t FramesIn(int32_t byteCount, int32_t bitsPerSample, int32_t channels);
 // Longer than the held audio lasts, a play-out waits at most this much.
 constexpr uint64_t PlayOutMarginMs = 200;
 
+// Waits while the engine opens a device, at most EngineIdleWaitMs.
+void WaitWhileOpening(TWaveOutPlayThread& engine);
 // Waits until the engine is idle (or gone), at most EngineIdleWaitMs.
 void WaitForEngineIdle(TWaveOutPlayThread& engine);
 // Closes the engine and waits until it is idle. With playOut, what it holds

@@ -414,6 +414,27 @@ TEST_F(CloseTest, ATrackChangeKeepsTheDeviceAndAStopClosesIt) {
     EXPECT_FALSE(Fake.IsOpen());
 }
 
+// A track shorter than the pre-buffer can end while the device its first
+// block asked for is still opening: its tail is started once it is open.
+TEST_F(CloseTest, ATrackThatEndsWhileItsDeviceOpensStillPlays) {
+    std::atomic<bool> release{false};
+    Fake.OnCall(TFakeCall::Open, [&] {
+        while (!release)
+            Sleep(1);
+    });
+    Hand(Block); // asks for the device; its open waits above
+    ASSERT_EQ(StateOf(*Engine), "Init");
+    std::thread opener([&] {
+        Sleep(100); // Close is then waiting for the open
+        release = true;
+    });
+    Close();
+    opener.join();
+    Fake.OnCall(TFakeCall::Open, {});
+    EXPECT_TRUE(WaitForState(*Engine, psPlaying)) << StateOf(*Engine);
+    EXPECT_TRUE(Fake.WaitFor([&] { return Fake.Calls(TFakeCall::Write) > 0; }));
+}
+
 TEST_F(CloseTest, AnotherOutputPluginTakingOverClosesTheDevice) {
     OpenWith(Block);
     Player.AnswerText(player::IpcGetOutputPlugin, "out_other.dll");
