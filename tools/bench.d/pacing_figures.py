@@ -8,6 +8,12 @@
       prints the figures as "bench: NAME VALUE UNIT"
   pacing_figures.py cpu PLAYER_OUTPUT.txt PLAYER_OUTPUT_NODEVICE.txt
       prints the CPU per audio second without a device and the difference
+  pacing_figures.py underruns NAME RECORD.raw
+      prints "bench: NAME N count": the silences of two frames or more inside
+      the sound, counted as the figures' own underruns are
+  pacing_figures.py lost NAME RECORD.raw REF.wav...
+      prints "bench: NAME N frames": the sound frames of the references
+      (16-bit, or wider with the low bytes zero) that the record lacks
 """
 import math
 import re
@@ -84,7 +90,30 @@ def figures(ref, record, writes, output):
     print(f"bench: cpu_ms_per_audio_s {cpu_per_audio_s:.2f} ms")
 
 
-if sys.argv[1] == "make":
+def ref_sound_frames(path):
+    """Sound frames of a WAV file as the sink's 16-bit stereo record holds them."""
+    data = open(path, "rb").read()
+    at = data.index(b"data") + 8
+    channels, bits = struct.unpack("<H", data[22:24])[0], struct.unpack("<H", data[34:36])[0]
+    width = bits // 8
+    body = data[at:]
+    frame = width * channels
+    count = 0
+    for i in range(0, len(body) - len(body) % frame, frame):
+        if any(body[i + c * width + width - 2:i + c * width + width] != b"\0\0"
+               for c in range(channels)):
+            count += 1
+    return count
+
+
+if sys.argv[1] == "underruns":
+    print(f"bench: {sys.argv[2]} {sound_frames(open(sys.argv[3], 'rb').read())[1]} count")
+elif sys.argv[1] == "lost":
+    heard, _ = sound_frames(open(sys.argv[3], "rb").read())
+    per_file = {path: ref_sound_frames(path) for path in set(sys.argv[4:])}
+    wanted = sum(per_file[path] for path in sys.argv[4:])
+    print(f"bench: {sys.argv[2]} {wanted - heard} frames")
+elif sys.argv[1] == "make":
     make(sys.argv[2], float(sys.argv[3]))
 elif sys.argv[1] == "cpu":
     cpu(sys.argv[2], sys.argv[3])

@@ -1,0 +1,37 @@
+# Shared by the benchmarks that load the machine or record a sink; source it.
+# Everything started here ends with the sourcing script (an EXIT trap).
+BENCH_PIDS=()
+BENCH_WORK=$(mktemp -d)
+bench_cleanup() {
+    local pid
+    for pid in "${BENCH_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$BENCH_WORK"
+}
+trap bench_cleanup EXIT
+
+# Two busy loops, one per core of this machine kind, as pacing_load.sh runs.
+bench_load() {
+    for _ in 1 2; do
+        sh -c 'while :; do :; done' &
+        BENCH_PIDS+=($!)
+    done
+}
+
+# bench_record SINK FILE: records what reaches SINK as 16-bit stereo at
+# 44100 Hz until bench_stop_record; returns once the recorder is connected.
+bench_record() {
+    local before
+    before=$(pactl list short source-outputs | wc -l)
+    parec -d "$1.monitor" --format=s16le --channels=2 --rate=44100 >"$2" &
+    BENCH_RECORDER=$!
+    BENCH_PIDS+=("$BENCH_RECORDER")
+    for _ in $(seq 200); do
+        [ "$(pactl list short source-outputs | wc -l)" -gt "$before" ] && return 0
+        sleep 0.05
+    done
+}
+bench_stop_record() {
+    sleep 0.3 # the monitor lags the device a little
+    kill "$BENCH_RECORDER" 2>/dev/null || true
+    wait "$BENCH_RECORDER" 2>/dev/null || true
+}
