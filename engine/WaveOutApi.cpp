@@ -1,15 +1,22 @@
 #include "engine/WaveOutApi.h"
 
+#include <mutex>
+
 namespace {
 
 class TWinmmWaveOut final : public TWaveOutApi {
 public:
-    UINT GetNumDevs() override { return waveOutGetNumDevs(); }
+    UINT GetNumDevs() override {
+        const std::lock_guard lock(DeviceList);
+        return waveOutGetNumDevs();
+    }
     MMRESULT GetDevCaps(UINT_PTR deviceId, WAVEOUTCAPSA* caps) override {
+        const std::lock_guard lock(DeviceList);
         return waveOutGetDevCapsA(deviceId, caps, sizeof(*caps));
     }
     MMRESULT Open(HWAVEOUT* handle, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
                   DWORD_PTR instance, DWORD flags) override {
+        const std::lock_guard lock(DeviceList);
         return waveOutOpen(handle, deviceId, format, callback, instance, flags);
     }
     MMRESULT PrepareHeader(HWAVEOUT handle, WAVEHDR* header) override {
@@ -37,6 +44,14 @@ public:
     MMRESULT GetPosition(HWAVEOUT handle, MMTIME* time) override {
         return waveOutGetPosition(handle, time, sizeof *time);
     }
+
+private:
+    // Wine's winmm was seen to crash once (a null read in waveOutGetDevCapsW)
+    // while the configuration window listed the devices and the engine thread
+    // opened one. Whether that was the cause is not known; our own calls that
+    // read or open the device list are made one at a time all the same. No
+    // other lock is taken inside, and none is held around these calls.
+    std::mutex DeviceList;
 };
 
 struct TNamed {
