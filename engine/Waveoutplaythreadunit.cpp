@@ -46,7 +46,7 @@ constexpr WPARAM ResumeOnly = 1;
 // margin beyond what it still holds; the longest a close waits for either
 // (AwaitPlayedOut).
 constexpr int64_t PlayOutGraceMs = 50;
-constexpr int64_t PlayOutMarginMs = 60;
+constexpr int64_t PositionMarginMs = 60;
 constexpr int64_t PlayOutLongestMs = 500;
 
 struct TNamedMessage {
@@ -1166,10 +1166,9 @@ void TWaveOutPlayThread::AwaitPlayedOut(HWAVEOUT handle) {
     };
     const int64_t started = SystemNs();
     const int64_t left = unplayed();
+    const int64_t heldMs = std::max<int64_t>(left, 0) * 1000 / bytesPerSecond;
     const int64_t boundNs =
-        std::min(PlayOutLongestMs, std::max<int64_t>(left, 0) * 1000 / bytesPerSecond +
-                                       PlayOutGraceMs + PlayOutMarginMs) *
-        1000000;
+        std::min(PlayOutLongestMs, heldMs + PlayOutGraceMs + PositionMarginMs) * 1000000;
     const int64_t graceEnds = LastDoneNs + PlayOutGraceMs * 1000000;
     while (SystemNs() < graceEnds || unplayed() > 0) {
         if (SystemNs() - started >= boundNs) {

@@ -6,20 +6,9 @@
 set -euo pipefail
 build=$(realpath "$1")
 here=$(dirname "$(realpath "$0")")
-out=$(mktemp)
-loaders=()
-stop_loaders() {
-    local pid
-    for pid in "${loaders[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    rm -f "$out"
-}
-trap stop_loaders EXIT
-for _ in 1 2; do
-    sh -c 'while :; do :; done' &
-    loaders+=($!)
-done
+source "$here/lib.bash"
+out=$BENCH_WORK/pacing.txt
+bench_load
 if ! QV_BENCH_DEVICE_ONLY=1 bash "$here/pacing.sh" "$build" >"$out" 2>&1; then
     cat "$out" >&2
     exit 1
