@@ -48,6 +48,11 @@ constexpr WPARAM ResumeOnly = 1;
 constexpr int64_t PlayOutGraceMs = 50;
 constexpr int64_t PositionMarginMs = 60;
 constexpr int64_t PlayOutLongestMs = 500;
+// Wine's wave-out takes 24-bit audio in groups of four frames, each buffer
+// on its own: a buffer that ends one or two frames into a group is never
+// played to its last frame, and the device's position stops short of it.
+// So every buffer of 24-bit audio ends on a whole group.
+constexpr uint32_t GroupFrames24 = 4;
 
 struct TNamedMessage {
     UINT Value;
@@ -668,7 +673,43 @@ WAVEHDR* TWaveOutPlayThread::TakeGathered(bool unfilled) {
     if (!unfilled || header == nullptr || header->dwBufferLength == 0)
         return nullptr;
     GatherBuffer = nullptr;
+    EndOnWholeGroup(header);
     return header;
+}
+
+uint32_t TWaveOutPlayThread::GroupBytes() const {
+    return BitsPerSample == 24 ? BlockAlign * GroupFrames24 : 0;
+}
+
+// A buffer taken before it is full: what lies beyond its last whole group
+// starts the next buffer, and one of whole frames that holds less than a
+// group (all there is, at the end of a stream) is made up to a group with
+// silence. Without a spare buffer it goes as it is. Under Lock.
+void TWaveOutPlayThread::EndOnWholeGroup(WAVEHDR* header) {
+    const uint32_t group = GroupBytes();
+    const uint32_t length = header->dwBufferLength;
+    const uint32_t rest = group != 0 ? length % group : 0;
+    if (rest == 0)
+        return;
+    if (length < group) {
+        if (length % BlockAlign != 0)
+            return; // silence would shift every later sample
+        std::memset(header->lpData + length, 0, group - length);
+        header->dwBufferLength = group;
+        PostedBytes += int32_t(group - length);
+        return;
+    }
+    if (UnusedCount < 1)
+        GrowPool(PoolGrowth);
+    if (UnusedList.empty())
+        return;
+    WAVEHDR* const next = UnusedList.back();
+    UnusedList.pop_back();
+    UnusedCount = int32_t(UnusedList.size());
+    std::memcpy(next->lpData, header->lpData + length - rest, rest);
+    next->dwBufferLength = rest;
+    header->dwBufferLength = length - rest;
+    GatherBuffer = next;
 }
 
 // Each is still counted in PostedBytes until OnQueueBuffer moves it on. The
@@ -840,7 +881,9 @@ void TWaveOutPlayThread::SizeBuffers() {
     const int64_t gather = std::max<int64_t>(framesPerSecond * GatherMs / 1000, 1) * align;
     const int64_t wanted = block > 0 ? block * std::max<int64_t>(1, (gather + block - 1) / block)
                                      : framesPerSecond / 2 * align;
-    BuffSize = uint32_t(std::min(wanted, ceiling));
+    const int64_t size = std::min(wanted, ceiling);
+    const int64_t group = GroupBytes();
+    BuffSize = uint32_t(group > 0 ? std::max(group, size / group * group) : size);
 }
 
 void TWaveOutPlayThread::OnQueueBuffer(WAVEHDR* header) {

@@ -15,8 +15,10 @@ wav() { python3 "$E2E_DIR/make_wav.py" "$WORK/$1.wav" --rate 44100 --channels 2 
 wav first 16 66150
 wav second 16 44100
 # 24 bits whose low byte is zero: the sink's 16-bit record holds them exactly.
+# Two frames past a whole group of four, so that the last buffer cannot end
+# on one by chance (Wine never plays such a buffer to its end).
 python3 "$E2E_DIR/make_wav.py" "$WORK/deep.wav" --rate 44100 --channels 2 --bits 24 --precision 16 \
-    --frames 44100
+    --frames 44102
 
 # plays DEVICE ARGS... and checks that one "QVQ_Sink" heard exactly the files
 # given after "--", and that the third sink stayed silent.

@@ -89,6 +89,11 @@ std::vector<char> TFakeWaveOut::Played() {
     return PlayedBytes;
 }
 
+std::vector<DWORD> TFakeWaveOut::WriteLengths() {
+    std::lock_guard lock(Mutex);
+    return WrittenLengths;
+}
+
 int TFakeWaveOut::WritesWhilePaused() {
     std::lock_guard lock(Mutex);
     return PausedWrites;
@@ -213,6 +218,7 @@ MMRESULT TFakeWaveOut::Write(HWAVEOUT handle, WAVEHDR* header) {
         return WAVERR_UNPREPARED;
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     Queue.push_back(header);
+    WrittenLengths.push_back(header->dwBufferLength);
     PausedWrites += Paused ? 1 : 0;
     Changed.notify_all();
     return MMSYSERR_NOERROR;

@@ -61,6 +61,8 @@ public:
     bool WaitFor(const std::function<bool()>& predicate, DWORD ms = 10000);
 
     std::vector<char> Played();
+    // The length of every buffer written, oldest first.
+    std::vector<DWORD> WriteLengths();
     // Writes made while the device was paused (and so not yet playing).
     int WritesWhilePaused();
     bool IsPaused();
@@ -106,6 +108,7 @@ private:
     std::map<TFakeCall, int> CallCount;
     std::deque<WAVEHDR*> Queue;
     std::vector<char> PlayedBytes;
+    std::vector<DWORD> WrittenLengths;
     size_t PlayedAtOpen = 0;
     WAVEHDR* LastDone = nullptr;
     bool Paused = false;

@@ -74,6 +74,38 @@ TEST_F(BufferPool, ADeviceAboutToRunDryTakesTheBufferBeingGathered) {
     EXPECT_TRUE(std::equal(tail.begin(), tail.end(), Fake.Played().end() - tail.size()));
 }
 
+// 24-bit buffers end on whole groups of four frames (Wine drops the last
+// frame of one that ends a frame or two into a group): full buffers are
+// sized in groups, one taken unfilled leaves its odd frames to the next, and
+// the end of the stream is made up to a group with silence.
+TEST_F(BufferPool, TwentyFourBitBuffersEndOnWholeGroupsOfFourFrames) {
+    constexpr uint32_t Frame = 6, Group = 4 * Frame;
+    ASSERT_TRUE(Engine->RequestOpen("Speakers", TestRate, 2, 24, 4410 * Frame)); // 100 ms blocks
+    ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    EXPECT_EQ(Engine->BuffSize, 4408 * Frame);
+    const auto queue = [&](const std::vector<char>& bytes) {
+        Engine->QueueData({TestRate, 2, 24, uint32_t(bytes.size()), bytes.data()});
+    };
+    std::vector<char> wanted = Pattern(Engine->BuffSize + 7 * Frame, 1);
+    queue(wanted);
+    ASSERT_TRUE(WaitToWrite(1));
+    Engine->PostRestart(); // the 7 gathered frames go as 4; 3 stay behind
+    ASSERT_TRUE(Until([&] { return Fake.InDevice() == 2; }));
+    const std::vector<char> more = Pattern(2 * Frame, 2);
+    queue(more); // joins the 3: the next buffer about to run dry takes 4, then 1 and silence
+    wanted.insert(wanted.end(), more.begin(), more.end());
+    wanted.resize(wanted.size() + Group - wanted.size() % Group, 0);
+    ASSERT_TRUE(Until([&] {
+        Fake.CompleteOne();
+        return Fake.Played().size() >= wanted.size() && Fake.InDevice() == 0;
+    }));
+    EXPECT_EQ(Fake.Played(), wanted) << "in order, nothing lost, silence only at the end";
+    const std::vector<DWORD> lengths = Fake.WriteLengths();
+    EXPECT_EQ(lengths.size(), 4u);
+    for (const DWORD length : lengths)
+        EXPECT_EQ(length % Group, 0u) << length;
+}
+
 // The device is heard from the moment it began the buffer it plays (where
 // the previous one ended, or when it was written to an empty device), on
 // into the buffers queued behind it whether or not their messages have come,
