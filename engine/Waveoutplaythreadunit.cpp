@@ -48,6 +48,8 @@ constexpr WPARAM ResumeOnly = 1;
 constexpr int64_t PlayOutGraceMs = 50;
 constexpr int64_t PositionMarginMs = 60;
 constexpr int64_t PlayOutLongestMs = 500;
+// Written behind the last buffer before such a close (PlaySilenceBehind).
+constexpr int64_t TrailingSilenceMs = 20;
 // Wine's wave-out takes 24-bit audio in groups of four frames, each buffer
 // on its own: a buffer that ends one or two frames into a group is never
 // played to its last frame, and the device's position stops short of it.
@@ -1199,6 +1201,10 @@ void TWaveOutPlayThread::AwaitPlayedOut(HWAVEOUT handle) {
     const int64_t bytesPerSecond = int64_t(SampleRate) * Channels * ((BitsPerSample + 7) / 8);
     if (bytesPerSecond <= 0)
         return;
+    if (!PlaySilenceBehind()) {
+        ++Stats.PlayOutsCutShort;
+        return;
+    }
     const auto unplayed = [&]() -> int64_t {
         MMTIME time{};
         time.wType = TIME_BYTES;
@@ -1220,6 +1226,42 @@ void TWaveOutPlayThread::AwaitPlayedOut(HWAVEOUT handle) {
         }
         Sleep(2);
     }
+}
+
+// Wine now and then holds the last frames of a stream back until more come:
+// under load, 2 to 225 frames at the end of a track were never heard,
+// though every buffer had been reported done and the position had reached
+// its end. A short silence behind them takes them through. It goes to the
+// device as any buffer does (a reset gives it back should it not finish);
+// true once the device is done with it. Its own running dry is not an
+// underrun.
+bool TWaveOutPlayThread::PlaySilenceBehind() {
+    const uint32_t unit = std::max(GroupBytes(), uint32_t(BlockAlign));
+    const int64_t wanted = int64_t(SampleRate) * BlockAlign * TrailingSilenceMs / 1000;
+    WAVEHDR* header = nullptr;
+    {
+        TWaveOutPlayThreadCSBomb guard(this);
+        if (UnusedList.empty() || unit == 0)
+            return true;
+        header = UnusedList.back();
+        UnusedList.pop_back();
+        UnusedCount = int32_t(UnusedList.size());
+        const uint32_t bytes = uint32_t(std::clamp<int64_t>(wanted / unit * unit, unit, BuffSize));
+        std::memset(header->lpData, BitsPerSample == 8 ? 0x80 : 0, bytes);
+        header->dwBufferLength = bytes;
+        PostedBytes += int32_t(bytes);
+    }
+    const uint32_t dryRuns = Stats.DryRuns;
+    OnQueueBuffer(header);
+    WriteQueued();
+    const int64_t started = SystemNs();
+    const int64_t boundNs = (TrailingSilenceMs + PlayOutLongestMs) * 1000000;
+    while (InQueueCount + ToWriteCount != 0 && SystemNs() - started < boundNs) {
+        DrainWaveMessages();
+        Sleep(1);
+    }
+    Stats.DryRuns = dryRuns;
+    return InQueueCount + ToWriteCount == 0;
 }
 
 // The reset has given every buffer back; their notifications are handled

@@ -317,6 +317,7 @@ private:
     void OnPause();
     void OnClose();
     void AwaitPlayedOut(HWAVEOUT handle);
+    bool PlaySilenceBehind();
     bool CloseDevice(HWAVEOUT handle);
     void PostGoIdle();
     void OnWaveClose();

@@ -1,5 +1,7 @@
 // The device list, the open/close cycle, pause and restart, volume and pan,
 // and what each failing device call of that cycle leads to.
+#include <algorithm>
+
 #include "tests/engine/EngineTestSupport.h"
 
 namespace {
@@ -61,11 +63,10 @@ TEST_F(DeviceCycle, OpenPlayCloseGoesThroughEveryStateAndClearsTheFormat) {
 }
 
 // A device reports a buffer done once it has taken it, before it is heard.
-// A close after the last one (as at a format change) waits until the
-// device's position reaches what it was given, and for a grace after the
-// last notification; a position that never gets there holds the close only
-// up to its bound, and is counted. Either way the next format's first
-// buffer plays.
+// A close after the last one (as at a format change) first plays a short
+// silence behind it, then waits until the device's position reaches what it
+// was given, and for a grace after the last notification; a position that never gets there holds
+// the close only up to its bound, and is counted. Either way the next format's first buffer plays.
 TEST_F(DeviceCycle, ACloseAfterTheLastBufferWaitsForTheDeviceToPlayOut) {
     constexpr int64_t GraceNs = 50'000'000;
     for (const bool catchesUp : {true, false}) {
@@ -93,8 +94,15 @@ TEST_F(DeviceCycle, ACloseAfterTheLastBufferWaitsForTheDeviceToPlayOut) {
                 resetAt = TWaveOutPlayThread::SystemNs();
             }
         });
+        const uint32_t dryRuns = Engine->Stats.DryRuns;
         Engine->PostClose();
+        ASSERT_TRUE(Until([&] { return Fake.CompleteOne(); }))
+            << "no silence behind the last buffer";
         ASSERT_TRUE(WaitForState(*Engine, psIdle));
+        const std::vector<char> closed = Fake.Played();
+        ASSERT_EQ(closed.size(), playedAtOpen + data.size() + 3528) << "20 ms of silence";
+        EXPECT_TRUE(std::all_of(closed.end() - 3528, closed.end(), [](char c) { return c == 0; }));
+        EXPECT_EQ(Engine->Stats.DryRuns, dryRuns) << "the silence's own end is no underrun";
         Fake.OnCall(TFakeCall::GetPosition, {});
         Fake.OnCall(TFakeCall::Reset, {});
         Fake.PositionLag = 0;
