@@ -640,11 +640,9 @@ uint32_t TWaveOutPlayThread::Gather(const std::byte* data, uint32_t wanted, bool
     if (GatherBuffer == nullptr) {
         if (UnusedCount < 1)
             GrowPool(PoolGrowth);
-        if (UnusedList.empty())
+        GatherBuffer = TakeUnused();
+        if (GatherBuffer == nullptr)
             return 0;
-        GatherBuffer = UnusedList.back();
-        UnusedList.pop_back();
-        UnusedCount = int32_t(UnusedList.size());
         GatherBuffer->dwBufferLength = 0;
     }
     // The copy runs under the lock: the engine thread may take the buffer
@@ -679,6 +677,16 @@ WAVEHDR* TWaveOutPlayThread::TakeGathered(bool unfilled) {
     return header;
 }
 
+// A buffer of the pool for the caller; null when none is left. Under Lock.
+WAVEHDR* TWaveOutPlayThread::TakeUnused() {
+    if (UnusedList.empty())
+        return nullptr;
+    WAVEHDR* const header = UnusedList.back();
+    UnusedList.pop_back();
+    UnusedCount = int32_t(UnusedList.size());
+    return header;
+}
+
 uint32_t TWaveOutPlayThread::GroupBytes() const {
     return BitsPerSample == 24 ? BlockAlign * GroupFrames24 : 0;
 }
@@ -703,11 +711,9 @@ void TWaveOutPlayThread::EndOnWholeGroup(WAVEHDR* header) {
     }
     if (UnusedCount < 1)
         GrowPool(PoolGrowth);
-    if (UnusedList.empty())
+    WAVEHDR* const next = TakeUnused();
+    if (next == nullptr)
         return;
-    WAVEHDR* const next = UnusedList.back();
-    UnusedList.pop_back();
-    UnusedCount = int32_t(UnusedList.size());
     std::memcpy(next->lpData, header->lpData + length - rest, rest);
     next->dwBufferLength = rest;
     header->dwBufferLength = length - rest;
@@ -1241,11 +1247,9 @@ bool TWaveOutPlayThread::PlaySilenceBehind() {
     WAVEHDR* header = nullptr;
     {
         TWaveOutPlayThreadCSBomb guard(this);
-        if (UnusedList.empty() || unit == 0)
+        header = unit != 0 ? TakeUnused() : nullptr;
+        if (header == nullptr)
             return true;
-        header = UnusedList.back();
-        UnusedList.pop_back();
-        UnusedCount = int32_t(UnusedList.size());
         const uint32_t bytes = uint32_t(std::clamp<int64_t>(wanted / unit * unit, unit, BuffSize));
         std::memset(header->lpData, BitsPerSample == 8 ? 0x80 : 0, bytes);
         header->dwBufferLength = bytes;

@@ -290,6 +290,7 @@ private:
     // `filled` once that buffer is full. 0 when the pool is gone.
     uint32_t Gather(const std::byte* data, uint32_t wanted, bool& filled);
     WAVEHDR* TakeGathered(bool unfilled);
+    WAVEHDR* TakeUnused();
     void EndOnWholeGroup(WAVEHDR* header);
     // The bytes a buffer ends on a multiple of; 0 for any whole frame.
     uint32_t GroupBytes() const;
