@@ -11,6 +11,10 @@
   pacing_figures.py underruns NAME RECORD.raw
       prints "bench: NAME N count": the silences of two frames or more inside
       the sound, counted as the figures' own underruns are
+  pacing_figures.py silence NAME SECONDS RECORD.raw...
+      prints "bench: NAME X ms": the median over the records of the silence
+      inserted inside the sound (runs of two frames or more) per minute of
+      SECONDS of audio
   pacing_figures.py lost NAME RECORD.raw REF.wav...
       prints "bench: NAME N frames": the sound frames of the references
       (16-bit, or wider with the low bytes zero) that the record lacks
@@ -39,7 +43,9 @@ def make(path, seconds):
         out.write(data)
 
 
-def sound_frames(data):
+def sound_frames(data, silence=None):
+    """Sound frames and the silent runs of two frames or more between them;
+    the frames of each run are added to the list `silence` if one is given."""
     count, runs, current, started = 0, 0, 0, False
     view = memoryview(data)
     for i in range(0, len(data) - len(data) % FRAME, FRAME):
@@ -48,6 +54,8 @@ def sound_frames(data):
             continue
         if started and current > 1:
             runs += 1
+            if silence is not None:
+                silence.append(current)
         started, current, count = True, 0, count + 1
     return count, runs
 
@@ -108,6 +116,13 @@ def ref_sound_frames(path):
 
 if sys.argv[1] == "underruns":
     print(f"bench: {sys.argv[2]} {sound_frames(open(sys.argv[3], 'rb').read())[1]} count")
+elif sys.argv[1] == "silence":
+    per_min = []
+    for path in sys.argv[4:]:
+        runs = []
+        sound_frames(open(path, "rb").read(), runs)
+        per_min.append(1000.0 * sum(runs) / RATE * 60.0 / float(sys.argv[3]))
+    print(f"bench: {sys.argv[2]} {sorted(per_min)[len(per_min) // 2]:.1f} ms")
 elif sys.argv[1] == "lost":
     heard, _ = sound_frames(open(sys.argv[3], "rb").read())
     per_file = {path: ref_sound_frames(path) for path in set(sys.argv[4:])}
