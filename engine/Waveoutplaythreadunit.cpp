@@ -638,9 +638,7 @@ uint32_t TWaveOutPlayThread::Gather(const std::byte* data, uint32_t wanted, bool
     if (size == 0 || State == psExit)
         return 0;
     if (GatherBuffer == nullptr) {
-        if (UnusedCount < 1)
-            GrowPool(PoolGrowth);
-        GatherBuffer = TakeUnused();
+        GatherBuffer = TakeSpare();
         if (GatherBuffer == nullptr)
             return 0;
         GatherBuffer->dwBufferLength = 0;
@@ -687,6 +685,13 @@ WAVEHDR* TWaveOutPlayThread::TakeUnused() {
     return header;
 }
 
+// The same, growing the pool first when it has none left. Under Lock.
+WAVEHDR* TWaveOutPlayThread::TakeSpare() {
+    if (UnusedCount < 1)
+        GrowPool(PoolGrowth);
+    return TakeUnused();
+}
+
 uint32_t TWaveOutPlayThread::GroupBytes() const {
     return BitsPerSample == 24 ? BlockAlign * GroupFrames24 : 0;
 }
@@ -709,9 +714,7 @@ void TWaveOutPlayThread::EndOnWholeGroup(WAVEHDR* header) {
         PostedBytes += int32_t(group - length);
         return;
     }
-    if (UnusedCount < 1)
-        GrowPool(PoolGrowth);
-    WAVEHDR* const next = TakeUnused();
+    WAVEHDR* const next = TakeSpare();
     if (next == nullptr)
         return;
     std::memcpy(next->lpData, header->lpData + length - rest, rest);

@@ -291,6 +291,7 @@ private:
     uint32_t Gather(const std::byte* data, uint32_t wanted, bool& filled);
     WAVEHDR* TakeGathered(bool unfilled);
     WAVEHDR* TakeUnused();
+    WAVEHDR* TakeSpare();
     void EndOnWholeGroup(WAVEHDR* header);
     // The bytes a buffer ends on a multiple of; 0 for any whole frame.
     uint32_t GroupBytes() const;

@@ -65,8 +65,9 @@ TEST_F(DeviceCycle, OpenPlayCloseGoesThroughEveryStateAndClearsTheFormat) {
 // A device reports a buffer done once it has taken it, before it is heard.
 // A close after the last one (as at a format change) first plays a short
 // silence behind it, then waits until the device's position reaches what it
-// was given, and for a grace after the last notification; a position that never gets there holds
-// the close only up to its bound, and is counted. Either way the next format's first buffer plays.
+// was given, and for a grace after the last notification; a position that
+// never gets there holds the close only up to its bound, and is counted.
+// Either way the next format's first buffer plays.
 TEST_F(DeviceCycle, ACloseAfterTheLastBufferWaitsForTheDeviceToPlayOut) {
     constexpr int64_t GraceNs = 50'000'000;
     for (const bool catchesUp : {true, false}) {

@@ -17,12 +17,17 @@ bench_load() {
     done
 }
 
-# bench_record SINK FILE: records what reaches SINK as 16-bit stereo at
-# 44100 Hz until bench_stop_record; returns once the recorder is connected.
+# bench_record SINK FILE [START]: records what reaches SINK as 16-bit stereo
+# at 44100 Hz until bench_stop_record; returns once the recorder is connected.
+# With START, the record's clock goes there as well (tests/e2e/record_timed.py).
 bench_record() {
     local before
     before=$(pactl list short source-outputs | wc -l)
-    parec -d "$1.monitor" --format=s16le --channels=2 --rate=44100 >"$2" &
+    if [ $# -ge 3 ]; then
+        python3 "$(dirname "${BASH_SOURCE[0]}")/../../tests/e2e/record_timed.py" "$1" "$2" "$3" &
+    else
+        parec -d "$1.monitor" --format=s16le --channels=2 --rate=44100 >"$2" &
+    fi
     BENCH_RECORDER=$!
     BENCH_PIDS+=("$BENCH_RECORDER")
     for _ in $(seq 200); do

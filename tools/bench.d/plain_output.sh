@@ -25,21 +25,13 @@ play_rounds() {
     shift 2
     for round in $(seq "$rounds"); do
         local record=$BENCH_WORK/$name-$round
-        python3 "$e2e/record_timed.py" "$QV_SINK_C" "$record.raw" "$record.start" &
-        BENCH_PIDS+=($!)
-        local recorder=$!
-        for _ in $(seq 200); do
-            [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break
-            sleep 0.05
-        done
+        bench_record "$QV_SINK_C" "$record.raw" "$record.start"
         "${WINE:?run inside tools/testenv.sh}" "$build/tools/standin_player.exe" \
             --plugin "Z:$plugin" --input "Z:$build/tools/in_standin.dll" \
             --settings-dir "Z:$BENCH_WORK" --quiet --write-log "Z:$record.writes" "$@" \
             "Z:$BENCH_WORK/ref.wav" >"$BENCH_WORK/out.txt" 2>"$BENCH_WORK/err.txt" ||
             { cat "$BENCH_WORK/out.txt" "$BENCH_WORK/err.txt" >&2; return 1; }
-        sleep 0.3 # the monitor lags the device a little
-        kill "$recorder"
-        wait "$recorder" 2>/dev/null || true
+        bench_stop_record
         sed -i 's/\r$//' "$record.writes"
         # The figure is the worst reading; a fault in the shown time is the
         # output's own, and its worst reading shows it.
