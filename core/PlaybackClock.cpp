@@ -196,6 +196,7 @@ int Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     Clock.BytesWritten = 0;
     Clock.OutputTimeBase = 0;
     Clock.LastShown = 0;
+    Clock.WrittenSinceOpen = 0;
     Clock.OpenChannels = channels;
     Clock.OpenSampleRate = sampleRate;
     Clock.OpenBitsPerSample = bitsPerSample;
@@ -318,6 +319,7 @@ int Pause(int pause) {
     auto schedule = LockSchedule();
     const int old = Clock.Paused;
     if (old == 0 && pause != 0) {
+        Clock.FreshAfterPause = 0;
         Clock.AheadAtPause =
             Clock.NextDue != 0.0 ? std::max(0.0, Clock.NextDue - ScheduleNow()) : 0.0;
         Clock.ShownAtPause = OutputTimeLocked(); // what is heard stops there
@@ -333,10 +335,13 @@ int Pause(int pause) {
         // The next block still waits what it had left to wait at the pause
         // (up to a block when the pause came during a Write), or each pause
         // would add that much to what the device holds ahead.
-        const double start = ScheduleNow() + Clock.AheadAtPause;
-        Clock.ScheduleStart = start;
-        Clock.NextDue = start;
-        Clock.FramesScheduled = 0;
+        if (Clock.FreshAfterPause == 0) {
+            const double start = ScheduleNow() + Clock.AheadAtPause;
+            Clock.ScheduleStart = start;
+            Clock.NextDue = start;
+            Clock.FramesScheduled = 0;
+        }
+        Clock.FreshAfterPause = 0;
     }
     if (pause != old && pause != 0) {
         ClearSchedule();
@@ -372,12 +377,27 @@ void SetPan(int pan) {
 }
 
 void Flush(int timeMs) {
-    const auto schedule = LockSchedule();
+    const TCoreCall call;
+    auto schedule = LockSchedule();
     ForgetKept(); // from before the seek
     Clock.OutputTimeBase = timeMs;
     Clock.LastShown = timeMs;
+    Clock.ShownAtPause = timeMs;
     Clock.TickStart = ClockSource.Tick();
     Clock.BytesWritten = 0;
+    // What the device holds for the old position would be heard after the
+    // seek, while the position shows the target. Before this track's first
+    // block it is the last track's tail, and a decoder that sets its time
+    // at a track start must not cut that.
+    TWaveOutPlayThread* const engine = WaveOutPlayThread;
+    if (engine == nullptr || Clock.DeviceNamed == 0 || Clock.WrittenSinceOpen == 0 ||
+        engine->GetTotalBytes() == 0)
+        return;
+    ClearSchedule();
+    if (Clock.Paused != 0)
+        Clock.FreshAfterPause = 1;
+    schedule.unlock();
+    engine->Discard(EngineIdleWaitMs);
 }
 
 int GetOutputTime() {

@@ -10,6 +10,15 @@
 // device it is the ticks alone. GetWrittenTime counts the bytes Write
 // accepted.
 //
+// With a device, Write does not make the decoder wait for the pre-buffer:
+// whenever a device starts empty (a new output run, a seek, a new device or
+// format) the schedule is set back so that blocks are due at once until the
+// engine holds the pre-buffer, and the device starts then (SampleHandOff).
+// A seek (a Flush after this track's first block) drops what the engine
+// holds for the old position and starts the schedule afresh; a Flush before
+// the track's first block is a decoder setting its time, and the previous
+// track's tail plays on.
+//
 // Threads: Write, CanWrite, Open and Close come from the player's decoding
 // thread; Pause, Flush, SetVolume and SetPan may come from its window thread.
 // The schedule, the pause and the written-byte count change under one lock
@@ -66,6 +75,11 @@ struct TPlaybackClock {
     // How long the block due next still had to wait when the pause came, in
     // days; the unpause keeps that wait.
     double AheadAtPause = 0.0;
+    // A seek during the pause dropped what the device held: the unpause
+    // leaves the schedule to the next block, which starts it afresh.
+    uint8_t FreshAfterPause = 0;
+    // A block has been handed off since the last Open.
+    uint8_t WrittenSinceOpen = 0;
     uint8_t OutputActive = 0;
     uint8_t DeviceNamed = 0;
     uint8_t ReopenRequested = 0;

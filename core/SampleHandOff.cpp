@@ -156,8 +156,21 @@ void WaitForEngine(TWaveOutPlayThread& engine, TEngineWait wait) {
     Clock.ReopenRequested = 0;
 }
 
-// Gives the block to the engine by its state; never waits for it.
-void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount,
+// A device not playing starts once it holds the pre-buffer, this block
+// included (one opening starts as soon as it is open). While the schedule
+// lets the decoder run ahead (it fills the pre-buffer at once, or catches
+// up), the rest follows faster than the device plays: it starts as soon as
+// it holds enough to bridge its own start.
+void StartIfPreBuffered(TWaveOutPlayThread& engine, int32_t sampleRate) {
+    const float held = HeldSeconds(engine.GetTotalBytes(), engine.BlockAlign, sampleRate);
+    const double wanted = Clock.NextDue <= ScheduleNow() ? StartSeconds : PreBufferSeconds;
+    if (static_cast<double>(held) >= wanted)
+        engine.PostRestart();
+}
+
+// Gives the block to the engine by its state; never waits for it. True when
+// the block asked for a device to be opened.
+bool DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount,
                  int32_t bitsPerSample, int32_t channels, int32_t sampleRate) {
     switch (engine.State) {
     case psIdle: {
@@ -165,31 +178,47 @@ void DriveEngine(TWaveOutPlayThread& engine, const void* data, int32_t byteCount
         SetDeviceInUse(device);
         Clock.ReopenRequested = 0;
         // The block that opens the device is its first to play.
-        if (Clock.DeviceNamed != 0 &&
-            engine.RequestOpen(device, sampleRate, channels, bitsPerSample, byteCount))
-            QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
-        return;
-    }
-    case psOpen:
-    case psPaused: {
-        // Measured before this block is queued.
-        const float held = HeldSeconds(engine.GetTotalBytes(), engine.BlockAlign, sampleRate);
-        if (static_cast<double>(held) >= PreBufferSeconds)
-            engine.PostRestart();
+        if (Clock.DeviceNamed == 0 ||
+            !engine.RequestOpen(device, sampleRate, channels, bitsPerSample, byteCount))
+            return false;
         QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
-        return;
+        StartIfPreBuffered(engine, sampleRate);
+        return true;
     }
     case psInit: // waits in the pool until the device is open
+    case psOpen:
+    case psPaused:
+        QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
+        StartIfPreBuffered(engine, sampleRate);
+        return false;
     case psPlaying:
         QueueBlockToEngine(engine, data, byteCount, bitsPerSample, channels, sampleRate);
-        return;
+        return false;
     case psClose:
     case psError:
         engine.PostClose();
-        return;
+        return false;
     default:
-        return;
+        return false;
     }
+}
+
+// A device that starts empty is given its pre-buffer at once: the schedule
+// is set so that the next block is due when what the engine holds ahead of
+// the sound reaches the pre-buffer, and from there on it runs at real time
+// as ever. Without it the decoder would be held to real time while the
+// device gathers, and the sound would start a pre-buffer late.
+void FillPreBufferAtOnce(TWaveOutPlayThread& engine) {
+    const uint8_t state = engine.State;
+    const int64_t rate = engine.SampleRate;
+    const int64_t align = engine.BlockAlign;
+    if ((state != psInit && state != psOpen && state != psPlaying && state != psPaused) ||
+        rate <= 0 || align <= 0)
+        return;
+    const double held = static_cast<double>(engine.GetHeldAheadBytes()) / align / rate;
+    const double due = ScheduleNow() + (held - PreBufferSeconds) / SecondsPerDay;
+    Clock.ScheduleStart += due - Clock.NextDue;
+    Clock.NextDue = due;
 }
 
 // A block that reached the hand-off during a pause, with its format.
@@ -215,6 +244,7 @@ bool HandOffOne(std::unique_lock<std::mutex>& schedule, const void* data, int32_
                                  : TEngineWait::None;
     if (wait != TEngineWait::None && !mayWait)
         return false;
+    const bool fresh = Clock.NextDue == 0.0;
     const int64_t frames = AdvanceSchedule(byteCount, bitsPerSample, channels, sampleRate);
     // Less than one frame cannot be played without shifting every later
     // sample; it only counts for the schedule (which it does not move).
@@ -229,7 +259,9 @@ bool HandOffOne(std::unique_lock<std::mutex>& schedule, const void* data, int32_
         if (Clock.Paused != 0)
             return false;
     }
-    DriveEngine(*engine, data, byteCount, bitsPerSample, channels, sampleRate);
+    const bool opened = DriveEngine(*engine, data, byteCount, bitsPerSample, channels, sampleRate);
+    if ((fresh || opened) && Clock.DeviceNamed != 0)
+        FillPreBufferAtOnce(*engine);
     return true;
 }
 
@@ -326,6 +358,7 @@ void HandOff(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t
 
 void HandOffLocked(std::unique_lock<std::mutex>& schedule, const void* data, int32_t byteCount,
                    int32_t bitsPerSample, int32_t channels, int32_t sampleRate) {
+    Clock.WrittenSinceOpen = 1;
     if (KeepIfPaused(data, byteCount, bitsPerSample, channels, sampleRate))
         return;
     // What an unpause or a close could not hand off goes first.

@@ -14,6 +14,9 @@ namespace qv {
 
 // Seconds of audio the engine must hold before it starts (or resumes) playing.
 constexpr double PreBufferSeconds = 0.45;
+// What a device starts with while the decoder is free to fill the rest at
+// once: two of the engine's buffers.
+constexpr double StartSeconds = 0.1;
 
 // Takes the hand-off lock, then the schedule lock.
 void HandOff(const void* data, int32_t byteCount, int32_t bitsPerSample, int32_t channels,

@@ -79,6 +79,7 @@ constexpr TNamedMessage MessageNames[] = {
     {PTM_GETRATE, "PTM_GETRATE"},
     {PTM_SETRATE, "PTM_SETRATE"},
     {PTM_PAUSE, "PTM_PAUSE"},
+    {PTM_DISCARD, "PTM_DISCARD"},
 };
 
 // A name for debuggers and profilers; systems before Windows 10 have no
@@ -206,6 +207,9 @@ TWaveOutPlayThread::TWaveOutPlayThread(TWaveOutApi& api, bool CreateSuspended) :
     StateEvent = StateEventOwner.get();
     if (StateEvent == nullptr)
         throw EQvError("Unable to create the output engine's state event.");
+    DiscardDone.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (DiscardDone == nullptr)
+        throw EQvError("Unable to create the output engine's discard event.");
     // Created suspended so that the thread never sees a half-built object.
     unsigned id = 0;
     ThreadHandle.reset(reinterpret_cast<HANDLE>(
@@ -478,6 +482,9 @@ void TWaveOutPlayThread::WndProc(TMessage& message) {
     case PTM_PAUSE:
         OnPause();
         return;
+    case PTM_DISCARD:
+        OnDiscard();
+        return;
     default:
         break;
     }
@@ -513,6 +520,7 @@ bool TWaveOutPlayThread::RequestOpen(const std::string& name, int32_t sampleRate
         BlockAlign = uint32_t(std::max<int32_t>(channels * (bitsPerSample / 8), 0));
         SizeBuffers();
         GrowPool(PoolGrowth);
+        RestartWhenOpen = false;
         SetState(psInit);
     }
     Post(PTM_OPEN);
@@ -520,6 +528,14 @@ bool TWaveOutPlayThread::RequestOpen(const std::string& name, int32_t sampleRate
 }
 
 void TWaveOutPlayThread::PostRestart() {
+    {
+        // Posted now, it would find the device not yet open and be lost.
+        TWaveOutPlayThreadCSBomb guard(this);
+        if (State == psInit) {
+            RestartWhenOpen = true;
+            return;
+        }
+    }
     if (DeviceHandle != nullptr)
         Post(PTM_RESTART);
 }
@@ -543,6 +559,39 @@ void TWaveOutPlayThread::PostVolume(int32_t volume) {
 }
 void TWaveOutPlayThread::PostPan(int32_t pan) {
     Post(PTM_SETPAN, 0, LPARAM(pan));
+}
+
+bool TWaveOutPlayThread::Discard(DWORD waitMs) {
+    uint32_t ticket = 0;
+    {
+        TWaveOutPlayThreadCSBomb guard(this);
+        // What the engine thread has not taken goes at once, before the
+        // caller can gather the new position's first block behind it.
+        DropGathered();
+        RestartWhenOpen = false;
+        ticket = ++DiscardsAsked;
+    }
+    if (!Post(PTM_DISCARD)) {
+        // No engine thread to do it: nothing is in a device either, and the
+        // next blocks must not wait for it.
+        TWaveOutPlayThreadCSBomb guard(this);
+        DiscardsDone = DiscardsAsked;
+        return false;
+    }
+    const DWORD started = GetTickCount();
+    for (;;) {
+        // Reset before the test: a discard done in between sets it again.
+        ResetEvent(DiscardDone.get());
+        {
+            TWaveOutPlayThreadCSBomb guard(this);
+            if (int32_t(DiscardsDone - ticket) >= 0)
+                return true;
+        }
+        const DWORD spent = GetTickCount() - started;
+        if (spent >= waitMs || State == psExit)
+            return false;
+        WaitForSingleObject(DiscardDone.get(), waitMs - spent);
+    }
 }
 
 int32_t TWaveOutPlayThread::GetTotalBytes() {
@@ -662,6 +711,10 @@ uint32_t TWaveOutPlayThread::Gather(const std::byte* data, uint32_t wanted, bool
 // the filled ones first, then (if `unfilled`) the one being gathered.
 WAVEHDR* TWaveOutPlayThread::TakeGathered(bool unfilled) {
     TWaveOutPlayThreadCSBomb guard(this);
+    // Gathered after a discard that is not done yet: it must not reach the
+    // device before the discard, which would drop it.
+    if (DiscardsDone != DiscardsAsked)
+        return nullptr;
     if (!Gathered.empty()) {
         WAVEHDR* const header = Gathered.front();
         Gathered.pop_front();
@@ -1106,19 +1159,27 @@ void TWaveOutPlayThread::FailOpen() {
         TWaveOutPlayThreadCSBomb guard(this);
         BuffSize = 0;
         DropGathered(); // in the same step: nothing gathers after it
+        RestartWhenOpen = false;
     }
     SetState(psError);
 }
 
 void TWaveOutPlayThread::OnWaveOpen(HWAVEOUT handle) {
-    // Only an open in progress becomes psOpen; a close that overtook the
-    // notification has already moved on.
-    TWaveOutPlayThreadCSBomb guard(this);
-    if (handle != nullptr && handle == DeviceHandle && State == psInit) {
+    bool restart = false;
+    {
+        // Only an open in progress becomes psOpen; a close that overtook the
+        // notification has already moved on.
+        TWaveOutPlayThreadCSBomb guard(this);
+        if (handle == nullptr || handle != DeviceHandle || State != psInit)
+            return;
         DryRunsAtOpen = Stats.DryRuns.load();
         BytesToDevice = 0;
         SetState(psOpen);
+        restart = RestartWhenOpen;
+        RestartWhenOpen = false;
     }
+    if (restart)
+        OnRestart();
 }
 
 void TWaveOutPlayThread::OnRestart() {
@@ -1153,6 +1214,36 @@ void TWaveOutPlayThread::OnPause() {
         SetState(psPaused);
     } else if (result != MMSYSERR_NOTSUPPORTED)
         SetState(psError);
+}
+
+// After a reset the device holds nothing and its position is back at 0. A
+// paused one is restarted: what it held to resume is gone, and it runs on
+// empty as one that ran dry does, so the next restart finds it in psOpen.
+// The reset's done notifications are handled at once, before any buffer
+// goes back to the device: a late one would find the buffer written anew.
+void TWaveOutPlayThread::OnDiscard() {
+    const HWAVEOUT handle = DeviceHandle;
+    const uint8_t state = State;
+    if (handle != nullptr && !CloseInProgress &&
+        (state == psOpen || state == psPlaying || state == psPaused)) {
+        Api.Reset(handle);
+        if (state == psPaused)
+            Api.Restart(handle);
+        SetState(psOpen);
+        FlushQueue();
+        DrainWaveMessages();
+        UnprepareInQueue(handle);
+        BytesToDevice = 0;
+        PlayedAtPause = 0;
+    }
+    FlushQueue(); // prepared while the device opened, never written
+    {
+        TWaveOutPlayThreadCSBomb guard(this);
+        ++DiscardsDone;
+        SetEvent(DiscardDone.get());
+    }
+    // The new position's first buffers, gathered meanwhile.
+    ReceiveGathered(false);
 }
 
 void TWaveOutPlayThread::OnClose() {
@@ -1318,6 +1409,7 @@ void TWaveOutPlayThread::OnGoIdle() {
     Channels = 0;
     BuffSize = 0;
     DropGathered();
+    RestartWhenOpen = false;
     BlockBytes = 0;
     InQueueBytes = 0;
     SetState(psIdle);

@@ -83,6 +83,8 @@ constexpr UINT PTM_SETPAN = WM_USER + 9;
 constexpr UINT PTM_GETRATE = WM_USER + 10;
 constexpr UINT PTM_SETRATE = WM_USER + 11;
 constexpr UINT PTM_PAUSE = WM_USER + 12;
+// Drops all audio held for the old position (Discard).
+constexpr UINT PTM_DISCARD = WM_USER + 13;
 
 // "PTM_OPEN", "MM_WOM_DONE", ...; other values as "WM(n)".
 std::string EngineMessageName(UINT message);
@@ -167,6 +169,8 @@ public:
     bool RequestOpen(const std::string& name, int32_t sampleRate, int32_t channels,
                      int32_t bitsPerSample, int32_t blockBytes);
     void QueueData(const QueueBlock& block);
+    // Starts (or resumes) writing; asked while the device opens, it starts
+    // the device as soon as it is open.
     void PostRestart();
     // A restart that only resumes a paused device: posted behind the pause
     // it undoes, it finds the engine paused if the pause took effect.
@@ -175,6 +179,11 @@ public:
     void PostPause();
     void PostVolume(int32_t volume);
     void PostPan(int32_t pan);
+    // A seek: drops all audio held for the old position, what is gathered at
+    // once, what is queued and what is in the device on the engine thread;
+    // the device stays open, runs on empty and plays what comes next. Waits
+    // until the engine thread has done it, at most `waitMs`; false if not.
+    bool Discard(DWORD waitMs);
     int32_t GetTotalBytes();
     // What the held audio holds ahead of what the device is playing: the
     // total, less the part of the buffer being played that has been heard.
@@ -261,6 +270,13 @@ private:
     int64_t PlayedAtPause = 0;
     int64_t NextHeadStart(uint32_t doneBytes) const;
     bool CloseInProgress = false; // engine thread only
+    // A restart asked for while the device opened (under Lock).
+    bool RestartWhenOpen = false;
+    // Discards asked for and done, each changed under Lock: while one is
+    // pending, what QueueData gathers is for the new position and waits.
+    uint32_t DiscardsAsked = 0;
+    uint32_t DiscardsDone = 0;
+    TOwnedHandle DiscardDone; // set at each discard done
     // Open requests so far; each go-idle carries the count at its posting.
     std::atomic<uint32_t> OpenRequests{0};
     std::atomic<uint8_t> StateRing[StateHistorySize] = {};
@@ -317,6 +333,7 @@ private:
     void OnWaveOpen(HWAVEOUT handle);
     void OnRestart();
     void OnPause();
+    void OnDiscard();
     void OnClose();
     void AwaitPlayedOut(HWAVEOUT handle);
     bool PlaySilenceBehind();

@@ -58,6 +58,12 @@ protected:
     bool Holds(int32_t bytes) {
         return Fake.WaitFor([&] { return Engine->GetTotalBytes() == bytes; });
     }
+    // Everything posted to the engine so far has been handled.
+    bool EngineCaughtUp() {
+        const size_t volumes = Fake.Volumes().size();
+        Engine->PostVolume(Engine->Volume == 200 ? 201 : 200);
+        return Fake.WaitFor([&] { return Fake.Volumes().size() > volumes; });
+    }
     // The blocks handed over so far (Hand's patterns), joined.
     std::vector<char> HandedSince(unsigned firstSeed, const std::vector<int32_t>& sizes) const {
         std::vector<char> joined;
@@ -84,6 +90,7 @@ protected:
 TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsItsFirstToPlay) {
     const double before = SystemNow();
     OpenWith(Block);
+    const double after = SystemNow();
     EXPECT_EQ(Fake.LastOpenId(), 0u) << "the list's \"Speakers\" is device 0";
     const WAVEFORMATEX format = Fake.LastFormat();
     EXPECT_EQ(format.nSamplesPerSec, 44100u);
@@ -92,73 +99,41 @@ TEST_F(HandOffTest, TheFirstBlockOpensTheDeviceAndIsItsFirstToPlay) {
     EXPECT_EQ(Engine->BuffSize, static_cast<uint32_t>(4 * Block)) << "buffers gather four blocks";
     EXPECT_TRUE(Holds(Block)) << "the opening block is held to be played";
     EXPECT_EQ(Clock.FramesScheduled, 576);
-    const double ahead = (Clock.NextDue - before) * SecondsPerDay;
-    EXPECT_GE(ahead, 576 / 44100.0 - 0.002);
+    // The device starts empty: the next block is due once the engine holds
+    // the pre-buffer, so the decoder fills it at once.
+    const double block = 576 / 44100.0;
+    EXPECT_GE((Clock.NextDue - before) * SecondsPerDay, block - PreBufferSeconds - 0.002);
+    EXPECT_LE((Clock.NextDue - after) * SecondsPerDay, block - PreBufferSeconds + 0.002);
     EXPECT_EQ(GetDeviceInUse(), "Speakers");
 }
 
-TEST_F(HandOffTest, PlayingStartsOnceMoreThanThePreBufferIsHeld) {
+TEST_F(HandOffTest, PlayingStartsOnceThePreBufferIsHeld) {
     OpenWith(PreBufferBytes);
-    ASSERT_TRUE(Holds(PreBufferBytes));
-    // Exactly 0.45 s held: the single-precision 0.449999988 stays below the
-    // threshold, so this block is queued without a restart.
+    // Exactly 0.45 s held, this block included: the single-precision
+    // 0.449999988 stays below the threshold, so the device waits.
     EXPECT_LT(static_cast<double>(HeldSeconds(PreBufferBytes, 4, 44100)), PreBufferSeconds);
-    Hand(PreBufferBytes);
-    ASSERT_TRUE(Holds(2 * PreBufferBytes));
+    ASSERT_TRUE(EngineCaughtUp());
     EXPECT_EQ(Fake.Calls(TFakeCall::Write), 0);
     EXPECT_EQ(StateOf(*Engine), "Open");
 
-    Hand(PreBufferBytes); // 0.9 s held: restart, then queue
+    Hand(Block); // more than 0.45 s: starts with this block
     ASSERT_TRUE(WaitForState(*Engine, psPlaying));
-    // The two held blocks went to the device; the third went with them or
-    // waits for the next buffer the device hands back.
-    ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() + Engine->ToWriteCount == 3; }));
-    ASSERT_TRUE(Fake.CompleteOne());
-    EXPECT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 2 && Engine->ToWriteCount == 0; }));
+    ASSERT_TRUE(PlaysOut(PreBufferBytes + Block));
 }
 
-// During a close the engine has no format; the pre-buffer test must not
-// divide by it, even on a thread that unmasked the floating-point traps.
-TEST(HeldSecondsTest, NoFormatIsNothingHeldWithoutATrap) {
-    const unsigned saved = _controlfp(0, 0);
-    _controlfp(saved & ~unsigned(_EM_INVALID | _EM_ZERODIVIDE), _MCW_EM);
-    const float none[] = {HeldSeconds(0, 0, 0), HeldSeconds(17640, 0, 44100),
-                          HeldSeconds(17640, 4, 0), HeldSeconds(0, 4, -1)};
-    _clearfp();
-    _controlfp(saved, _MCW_EM);
-    for (const float held : none)
-        EXPECT_EQ(held, 0.0f);
-}
-
-TEST_F(HandOffTest, AReopenRequestClosesTheDeviceAndTheBlockOpensTheNextOne) {
-    OpenWith(Block);
-    Hand(Block);
-    ASSERT_TRUE(Holds(2 * Block));
-    Clock.ReopenRequested = 1;
-    Hand(Block, 48000); // closes, then opens at the new rate and waits there
-    EXPECT_EQ(Clock.ReopenRequested, 0);
-    ASSERT_TRUE(WaitForState(*Engine, psOpen));
-    EXPECT_TRUE(InOrder(StateNames(*Engine), {"Open", "Reset", "Idle", "Init", "Open"}));
-    EXPECT_EQ(Fake.Calls(TFakeCall::Open), 2);
-    EXPECT_EQ(Fake.LastFormat().nSamplesPerSec, 48000u);
-    EXPECT_TRUE(Holds(Block)) << "only the new format's block";
-}
-
+// The device takes its time to open: the blocks meanwhile wait in the pool,
+// and once they fill the pre-buffer the device starts as soon as it is open,
+// with no later block to bring the restart.
 TEST_F(HandOffTest, BlocksHandedOverWhileTheDeviceOpensPlayInOrder) {
-    // The device takes its time to open: the blocks meanwhile wait in the pool.
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     Fake.OnCall(TFakeCall::Open, [&] { WaitForSingleObject(release, 10000); });
-    const std::vector<int32_t> sizes = {Block, Block, Block, PreBufferBytes, Block};
-    Hand(sizes[0]);
-    Hand(sizes[1]);
-    Hand(sizes[2]);
+    const std::vector<int32_t> sizes = {Block, Block, PreBufferBytes};
+    for (const int32_t size : sizes)
+        Hand(size);
     EXPECT_EQ(StateOf(*Engine), "Init");
+    EXPECT_TRUE(Holds(2 * Block + PreBufferBytes)) << "counted in the held audio";
     SetEvent(release);
-    ASSERT_TRUE(WaitForState(*Engine, psOpen));
-    EXPECT_TRUE(Holds(3 * Block)) << "counted in the held audio";
-    Hand(sizes[3]);
-    Hand(sizes[4]); // more than 0.45 s held: starts
-    ASSERT_TRUE(PlaysOut(4 * Block + PreBufferBytes));
+    ASSERT_TRUE(PlaysOut(2 * Block + PreBufferBytes));
     EXPECT_EQ(Fake.Played(), HandedSince(1, sizes));
     CloseHandle(release);
 }
@@ -241,6 +216,103 @@ TEST_F(HandOffTest, PauseHoldsTheDeviceAndTheUnpauseResumesIt) {
     ASSERT_TRUE(PlaysOut(3 * PreBufferBytes)) << "to the last block, with no block after it";
 }
 
+// A seek drops what the engine holds for the old position, in the device
+// and queued, and keeps the device open for the same format: the sound
+// heard next is the target's, and the shown time is the target's.
+TEST_F(HandOffTest, ASeekDropsWhatIsHeldAndTheTargetPlaysNext) {
+    OpenWith(PreBufferBytes);
+    Hand(PreBufferBytes);
+    ASSERT_TRUE(WaitForState(*Engine, psPlaying));
+    Hand(Block);
+    ASSERT_TRUE(Fake.CompleteOne());
+    const std::vector<char> heard = Fake.Played();
+    const int opens = Fake.Calls(TFakeCall::Open);
+
+    Flush(3000);
+    EXPECT_EQ(Engine->GetTotalBytes(), 0);
+    EXPECT_EQ(Fake.InDevice(), 0u);
+    EXPECT_EQ(StateOf(*Engine), "Open");
+    EXPECT_EQ(Clock.NextDue, 0.0) << "the schedule starts afresh with the target";
+    EXPECT_EQ(GetOutputTime(), 3000);
+    EXPECT_TRUE(Fake.IsOpen());
+
+    const unsigned target = Seed + 1;
+    Hand(PreBufferBytes);
+    Hand(Block);
+    ASSERT_TRUE(WaitForState(*Engine, psPlaying));
+    ASSERT_TRUE(PlaysOut(heard.size() + PreBufferBytes + Block));
+    std::vector<char> wanted = heard;
+    const std::vector<char> after = HandedSince(target, {PreBufferBytes, Block});
+    wanted.insert(wanted.end(), after.begin(), after.end());
+    EXPECT_EQ(Fake.Played(), wanted);
+    EXPECT_EQ(Fake.Calls(TFakeCall::Open), opens) << "the device stayed open";
+    EXPECT_TRUE(Fake.WaitFor([&] { return size_t(Engine->UnusedCount) == Engine->LiveBuffers(); }))
+        << "every buffer back in the pool";
+}
+
+// A seek while paused empties the paused device too and shows the target
+// at once; the unpause leaves the schedule to the target's first block.
+TEST_F(HandOffTest, ASeekWhilePausedStartsAfreshAtTheUnpause) {
+    OpenWith(PreBufferBytes);
+    Hand(PreBufferBytes);
+    ASSERT_TRUE(WaitForState(*Engine, psPlaying));
+    Pause(1);
+    ASSERT_TRUE(WaitForState(*Engine, psPaused));
+    Flush(1500);
+    EXPECT_EQ(GetOutputTime(), 1500);
+    EXPECT_EQ(Fake.InDevice(), 0u);
+    EXPECT_FALSE(Fake.IsPaused()) << "nothing is left to resume";
+    Pause(0);
+    EXPECT_EQ(Clock.NextDue, 0.0);
+    Hand(PreBufferBytes);
+    Hand(Block);
+    ASSERT_TRUE(WaitForState(*Engine, psPlaying));
+    EXPECT_EQ(GetOutputTime(), 1500) << "nothing of the target heard yet";
+}
+
+// A Flush that has nothing of this track to drop changes only the time:
+// with nothing held, before the track's first block (a decoder setting its
+// time at a track start, while the last track's tail plays), or with no
+// device at all.
+TEST_F(HandOffTest, AFlushWithNothingOfTheTrackHeldKeepsTheScheduleAndTheDevice) {
+    OpenWith(PreBufferBytes);
+    Hand(PreBufferBytes);
+    ASSERT_TRUE(WaitForState(*Engine, psPlaying));
+    const struct {
+        const char* Case;
+        std::function<void()> Before;
+    } cases[] = {
+        {"nothing held",
+         [&] {
+             ASSERT_TRUE(PlaysOut(2 * PreBufferBytes));
+             ASSERT_TRUE(Holds(0));
+         }},
+        {"before the track's first block",
+         [&] {
+             Hand(PreBufferBytes);
+             Hand(Block);
+             ASSERT_TRUE(WaitForState(*Engine, psPlaying));
+             Open(44100, 2, 16, 0, 0);
+         }},
+        {"no device",
+         [&] {
+             SetOutDevice("");
+             Hand(Block);
+         }},
+    };
+    for (const auto& c : cases) {
+        c.Before();
+        const double due = Clock.NextDue;
+        const size_t inDevice = Fake.InDevice();
+        const int resets = Fake.Calls(TFakeCall::Reset);
+        Flush(700);
+        EXPECT_EQ(Clock.NextDue, due) << c.Case;
+        EXPECT_EQ(Fake.InDevice(), inDevice) << c.Case;
+        EXPECT_EQ(Fake.Calls(TFakeCall::Reset), resets) << c.Case;
+        EXPECT_GE(GetWrittenTime(), 700) << c.Case;
+    }
+}
+
 // A change of format plays what the device holds of the old one before the
 // device closes, whether Open or a block in the new format brings it.
 TEST_F(HandOffTest, AFormatChangePlaysOutTheOldFormatFirst) {
@@ -309,17 +381,13 @@ TEST_F(HandOffTest, TheOutputTimeIsTheTimeOfTheSampleHeard) {
     };
     // What is shown once `played` bytes have been heard.
     const auto shownAfter = [&](int64_t played) { return MsOf(written) - MsOf(written - played); };
-    write(20); // 261 ms, held while the device opens and pre-buffers
-    ASSERT_TRUE(WaitForState(*Engine, psOpen));
-    ASSERT_TRUE(Holds(20 * Block));
+    write(8); // 104 ms: enough to start with, as two whole buffers, once open
+    ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() == 2; }));
     FakeTicks = 1000 + MsOf(written);
     EXPECT_EQ(GetOutputTime(), 0) << "nothing heard yet";
 
-    write(16); // past the pre-buffer: the device starts with all of it
+    write(28); // follows the sound, gathered into whole buffers
     const int32_t buffer = 4 * Block;
-    // The last block may fill the ninth buffer after the start took the
-    // first eight: it then joins at the first buffer back.
-    ASSERT_TRUE(Fake.WaitFor([&] { return Fake.InDevice() >= 8; }));
     ASSERT_TRUE(Holds(36 * Block));
     ASSERT_TRUE(Fake.CompleteOne());
     ASSERT_TRUE(Holds(36 * Block - buffer)); // the engine has taken it back
