@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Writes WAV files for the player's input tests, independently of the player's own writer.
 
-usage: make_wav.py PATH [--tag N] [--subformat pcm|float] [--bits B] [--channels C]
+usage: make_wav.py PATH [--tag N] [--subformat pcm|float] [--bits B] [--channels C] [--counter]
                         [--rate R] [--frames F] [--extra-chunk] [--data-first]
                         [--no-data] [--claim-frames F] [--block-align N] [--precision P]
 
-Samples are a 1 kHz sine on every channel. --extra-chunk puts an odd-sized
+Samples are a 1 kHz sine on every channel; with --counter (16-bit stereo)
+each frame holds its own number plus one as a 32-bit little-endian count, so
+that every frame of a record tells which frame of the file it is, and none
+is silent. --extra-chunk puts an odd-sized
 LIST chunk before the data; --claim-frames writes a data size larger than the
 data present, as an interrupted writer leaves it.
 """
@@ -54,7 +57,10 @@ def main():
     p.add_argument("--claim-frames", type=int)
     p.add_argument("--block-align", type=int)
     p.add_argument("--precision", type=int, help="significant bits; the low ones are zero")
+    p.add_argument("--counter", action="store_true")
     a = p.parse_args()
+    if a.counter and (a.bits, a.channels) != (16, 2):
+        p.error("--counter takes 16-bit stereo")
 
     width = (a.bits + 7) // 8
     align = a.block_align if a.block_align is not None else a.channels * width
@@ -62,8 +68,11 @@ def main():
     if a.tag == 0xFFFE:
         guid = PCM_GUID if a.subformat == "pcm" else FLOAT_GUID
         fmt += struct.pack("<HHI", 22, a.bits, 0) + guid
-    data = samples(a.bits if a.bits % 8 == 0 else width * 8, a.channels, a.rate, a.frames,
-                   a.precision)
+    if a.counter:
+        data = b"".join(struct.pack("<I", n + 1) for n in range(a.frames))
+    else:
+        data = samples(a.bits if a.bits % 8 == 0 else width * 8, a.channels, a.rate, a.frames,
+                       a.precision)
     claimed = a.claim_frames * align if a.claim_frames is not None else len(data)
     data_chunk = b"data" + struct.pack("<I", claimed) + data
 

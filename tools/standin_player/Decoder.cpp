@@ -92,6 +92,7 @@ DWORD WINAPI Decoder::ThreadMain(LPVOID self) {
 void Decoder::Run() {
     for (std::size_t i = 0; i < tracks_.size(); ++i) {
         const bool last = i + 1 == tracks_.size();
+        result_.events.push_back({"play", static_cast<int>(i), MonotonicMs()});
         if (!PlayTrack(tracks_[i], last))
             return;
     }
@@ -142,6 +143,7 @@ bool Decoder::TakeSeek(const PcmAudio& track, std::int64_t& frame) {
         return false;
     frame =
         std::min(track.Frames(), static_cast<std::int64_t>(toMs) * track.format.sampleRate / 1000);
+    result_.events.push_back({"flush", toMs, MonotonicMs()});
     output_.Flush(toMs);
     return true;
 }

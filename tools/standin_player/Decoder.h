@@ -74,6 +74,15 @@ struct WriteRecord {
 // The performance counter in ms: under Wine, the host's raw monotonic clock.
 double MonotonicMs();
 
+// A moment a record of the sound is lined up with: "play" when a track is
+// asked to play (value: its index), "flush" when the output is told to seek
+// (value: the target in ms); at MonotonicMs.
+struct PlaybackEvent {
+    const char* name;
+    int value;
+    double atMs;
+};
+
 // What the run did, read by the main thread once the decoding thread ended.
 struct PlaybackResult {
     double audioMs = 0.0;    // audio handed to Write
@@ -85,6 +94,7 @@ struct PlaybackResult {
     bool stopped = false;
     std::string error;
     std::vector<WriteRecord> writes; // with DecoderSettings::logWrites
+    std::vector<PlaybackEvent> events;
 };
 
 // After the last track: waits until the output's position has reached the

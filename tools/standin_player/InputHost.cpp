@@ -284,6 +284,7 @@ bool TrackLoop::PlayTrack(const InputPlugin& input, const std::string& name, boo
     const std::string title = input.Title(name, lengthMs);
     console_.Note("track: \"" + title + "\" length_ms=" + std::to_string(lengthMs) + " via " +
                   input.FileName());
+    tap_.Note("play", result.tracksPlayed);
     const int played = input.Play(name);
     if (played != 0) {
         result.error = name + ": Play failed with " + std::to_string(played);

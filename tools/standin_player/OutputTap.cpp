@@ -62,8 +62,16 @@ int QV_CDECL OutputTap::Write(char* buffer, int length) {
     return result;
 }
 
+void OutputTap::Note(const char* name, int value) {
+    result_.events.push_back({name, value, MonotonicMs()});
+}
+
 void QV_CDECL OutputTap::Flush(int timeMs) {
     OutputTap& tap = *Active;
+    try {
+        tap.Note("flush", timeMs);
+    } catch (...) {
+    }
     tap.output_.Flush(timeMs);
     try {
         tap.flushes_.push_back({timeMs, tap.output_.GetOutputTime()});

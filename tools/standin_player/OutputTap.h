@@ -41,6 +41,8 @@ public:
     Out_Module& Output() const { return output_; }
     PlaybackResult& Result() { return result_; }
     const std::vector<FlushRecord>& Flushes() const { return flushes_; }
+    // Notes a moment of the run (main thread, while no decoding thread runs).
+    void Note(const char* name, int value);
 
     // Signalled while a Write runs.
     HANDLE WriteRunning() const { return writing_.Get(); }

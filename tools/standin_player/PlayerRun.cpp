@@ -118,7 +118,8 @@ PlaybackResult Play(const PlayerOptions& options, const std::vector<PcmAudio>& t
     return decoder.Result();
 }
 
-void WriteLog(const std::string& path, const std::vector<WriteRecord>& writes) {
+void WriteLog(const std::string& path, const std::vector<WriteRecord>& writes,
+              const std::vector<PlaybackEvent>& events) {
     if (path.empty())
         return;
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "w"),
@@ -128,6 +129,8 @@ void WriteLog(const std::string& path, const std::vector<WriteRecord>& writes) {
     for (const WriteRecord& write : writes)
         std::fprintf(file.get(), "%.3f %.3f %d %.3f\n", write.audioBeforeMs, write.returnMs,
                      write.outputMs, write.outputReadMs);
+    for (const PlaybackEvent& event : events)
+        std::fprintf(file.get(), "%s %d %.3f\n", event.name, event.value, event.atMs);
 }
 
 // CPU time of the whole process (every thread, the plug-in's included).
@@ -198,7 +201,7 @@ int RunPlayer(const PlayerOptions& options, const std::vector<PcmAudio>& tracks)
         console.Note("removal requested: " + removal);
     if (!result.error.empty())
         std::fprintf(stderr, "standin_player: %s\n", result.error.c_str());
-    WriteLog(options.writeLogPath, result.writes);
+    WriteLog(options.writeLogPath, result.writes, result.events);
     console.Note("process: cpu_ms=" + std::to_string(ProcessCpuMs()));
     PrintSummary(result);
     return result.error.empty() ? 0 : 1;
