@@ -83,9 +83,12 @@ def figures(ref, record, writes, output):
     # The sine crosses zero on a frame every 441: count sound frames on both sides.
     ref_frames, _ = sound_frames(open(ref, "rb").read()[44:])
     heard, underruns = sound_frames(open(record, "rb").read())
-    log = [tuple(map(float, line.split()[:2])) for line in open(writes) if line.strip()]
-    start = log[0][1]
-    late = [ret - (start + before) for before, ret in log[1:]]
+    # The Writes only (the log's moments have three fields); the device's
+    # pre-buffer is taken at once, so the pace is read from the first second on.
+    log = [tuple(map(float, line.split()[:2])) for line in open(writes) if len(line.split()) >= 4]
+    settled = [entry for entry in log if entry[0] >= 1000.0]
+    first_before, start = settled[0]
+    late = [ret - start - (before - first_before) for before, ret in settled[1:]]
     cpu_per_audio_s = per_audio_second(output)
     # How far the last Write returned from where the audio before it puts it,
     # against the first: the schedule's drift from real time over the run.
