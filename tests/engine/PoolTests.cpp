@@ -1,5 +1,7 @@
 // The buffer pool: sizing, splitting, the way into and out of the device, and
 // what each failing device call does to a buffer.
+#include <algorithm>
+
 #include "tests/engine/EngineTestSupport.h"
 
 namespace {
@@ -290,6 +292,34 @@ TEST_F(BufferPool, FlushReturnsEverythingQueuedButNothingInTheDevice) {
     ASSERT_TRUE(Until([&] { return Engine->ToWriteCount == 0 && Engine->UnusedCount == 23; }));
     EXPECT_EQ(Engine->ToWriteBytes, 0);
     EXPECT_EQ(Engine->InQueueCount, 2);
+}
+
+// A seek's discard: everything held for the old place (in the device, queued,
+// being gathered) goes back to the pool while the device stays open; a block
+// gathered while the discard is under way is the new place's and plays.
+TEST_F(BufferPool, DiscardDropsEverythingHeldButWhatComesAfterIt) {
+    OpenDevice();
+    const std::vector<char> old = StartPlaying(2);
+    Queue(Pattern(3 * TestBlock + 4, 2));
+    ASSERT_TRUE(WaitToWrite(3));
+    ASSERT_TRUE(Fake.CompleteOne()); // heard before the seek
+    const std::vector<char> next = Pattern(TestBlock, 3);
+    Fake.OnCall(TFakeCall::Reset, [&] { Queue(next); });
+    EXPECT_TRUE(Engine->Discard(10000));
+    Fake.OnCall(TFakeCall::Reset, nullptr);
+    EXPECT_EQ(Fake.InDevice(), 0u);
+    EXPECT_TRUE(Fake.IsOpen());
+    EXPECT_EQ(StateOf(*Engine), "Open");
+    EXPECT_EQ(Engine->GetTotalBytes(), int32_t(TestBlock)) << "only the new place's block";
+    Engine->PostRestart();
+    ASSERT_TRUE(Until([&] {
+        Fake.CompleteOne();
+        return Fake.Played().size() == 2 * TestBlock;
+    }));
+    const std::vector<char> played = Fake.Played();
+    EXPECT_TRUE(std::equal(old.begin(), old.begin() + TestBlock, played.begin()));
+    EXPECT_TRUE(std::equal(next.begin(), next.end(), played.begin() + TestBlock))
+        << "the new place's block follows what had played";
 }
 
 TEST_F(BufferPool, CloseWithBuffersInTheDeviceAndQueuedLeavesNothing) {
