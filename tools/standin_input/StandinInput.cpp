@@ -19,7 +19,8 @@
 //
 // Like other plug-ins it keeps its settings in the player's settings file:
 // "PollCanWrite=0" in section [in_standin] makes it call Write without
-// polling, so that Write blocks until the output takes the block.
+// polling, so that Write blocks until the output takes the block;
+// "FlushAtStart=1" makes it call Flush(0) before the first block of a file.
 #include <windows.h>
 
 #include <algorithm>
@@ -111,13 +112,13 @@ std::string TitleOf(const std::string& name) {
 }
 
 // Read at each Play, so that a change of the settings file applies to the next file.
-bool PollCanWrite() {
+int Setting(const char* key, int fallback) {
     const LRESULT file =
         SendMessageA(Module.hMainWindow, player::RequestMessage, 0, player::IpcGetIniFile);
     if (file == 0 || file == 1)
-        return true;
-    return GetPrivateProfileIntA(SettingsSection, "PollCanWrite", 1,
-                                 reinterpret_cast<const char*>(file)) != 0;
+        return fallback;
+    return static_cast<int>(
+        GetPrivateProfileIntA(SettingsSection, key, fallback, reinterpret_cast<const char*>(file)));
 }
 
 // One file being played: its audio, and the thread that writes it.
@@ -293,7 +294,10 @@ int PlayFile(const std::string& name) {
     Module.SAVSAInit(latencyMs, format.sampleRate);
     Module.VSASetInfo(format.sampleRate, format.channels);
     Module.outMod->SetVolume(PlayerVolume);
-    Current = std::make_unique<Playback>(name, std::move(audio), PollCanWrite());
+    Current = std::make_unique<Playback>(name, std::move(audio), Setting("PollCanWrite", 1) != 0);
+    // As decoders that set the output's time at every track start do.
+    if (Setting("FlushAtStart", 0) != 0)
+        Current->SeekTo(0);
     if (Current->Start())
         return 0;
     Current.reset();
