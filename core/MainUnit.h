@@ -82,6 +82,9 @@ constexpr DWORD EngineReadyWaitMs = 5000;
 constexpr DWORD EngineIdleWaitMs = 3000;
 constexpr DWORD EngineExitWaitMs = 5000;
 constexpr DWORD CoreCallsWaitMs = 5000;
+// A seek waits this long at most for the engine to drop the old place; past
+// it the new place's blocks still wait for the drop, inside the engine.
+constexpr DWORD EngineDiscardWaitMs = 500;
 
 // The Config and About hooks (also the detector DSP's Config), and the
 // uninstall entry's closing of the about window.

@@ -397,7 +397,7 @@ void Flush(int timeMs) {
     if (Clock.Paused != 0)
         Clock.FreshAfterPause = 1;
     schedule.unlock();
-    engine->Discard(EngineIdleWaitMs);
+    engine->Discard(EngineDiscardWaitMs);
 }
 
 int GetOutputTime() {

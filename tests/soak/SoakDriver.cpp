@@ -138,7 +138,8 @@ void DecodingThread(TSequence& s, int steps) {
             s.Timed("Close", 1000, [&] { out.Close(); });
             break;
         case 2:
-            s.Timed("Flush", 100, [&] { out.Flush(s.Pick(100000)); });
+            // A seek waits (bounded) for the engine to drop what it holds.
+            s.Timed("Flush", qv::EngineDiscardWaitMs + 100.0, [&] { out.Flush(s.Pick(100000)); });
             break;
         case 3:
             s.Timed("CanWrite", 100, [&] { out.CanWrite(); });
