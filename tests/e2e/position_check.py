@@ -27,19 +27,10 @@ import math
 import statistics
 import sys
 
+from record_lineup import heard_start, wav_data
+
 RATE, FRAME = 44100, 4
 SILENT = b"\0" * FRAME
-
-
-def wav_data(path):
-    data = open(path, "rb").read()
-    at = 12
-    while at + 8 <= len(data):
-        tag, size = data[at:at + 4], int.from_bytes(data[at + 4:at + 8], "little")
-        if tag == b"data":
-            return data[at + 8:at + 8 + size]
-        at += 8 + size + (size & 1)
-    sys.exit(f"{path}: no data chunk")
 
 
 def silent_runs(data):
@@ -73,9 +64,6 @@ def main():
     parser.add_argument("--held", type=float, nargs=2, metavar=("MIN", "MAX"))
     args = parser.parse_args()
 
-    lines = open(args.start).read().split("\n")
-    start_ms = float(lines[0])
-    latencies = [tuple(map(float, line.split())) for line in lines[1:] if line.strip()]
     ref_data = wav_data(args.ref)
     ref_runs, ref_first, ref_last = silent_runs(ref_data)
     allowed = max([length for _, length in ref_runs] + [1])
@@ -83,10 +71,7 @@ def main():
     if first is None:
         sys.exit("position_check: the record holds no sound")
     inserted = [(at, length) for at, length in runs if length > allowed]
-    sounding = [latency for at, latency in latencies
-                if start_ms + 1000.0 * first / RATE <= at <= start_ms + 1000.0 * last / RATE]
-    sink_ms = statistics.median(sounding) if sounding else 0.0
-    start_ms += sink_ms
+    start_ms, sink_ms = heard_start(args.start, first, last)
     ref_ms = 1000.0 * (ref_last - ref_first + 1) / RATE
 
     def heard_ms(frame):

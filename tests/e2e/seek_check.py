@@ -31,6 +31,8 @@ import statistics
 import struct
 import sys
 
+from record_lineup import heard_start, wav_data
+
 RATE, FRAME = 44100, 4
 
 
@@ -42,17 +44,6 @@ def counter_frames(data):
     """The file frame each record frame holds, or None where it is silent."""
     count = len(data) // FRAME
     return [value - 1 if value else None for value in struct.unpack(f"<{count}I", data[:count * FRAME])]
-
-
-def wav_frames(path):
-    data = open(path, "rb").read()
-    at = 12
-    while at + 8 <= len(data):
-        tag, size = data[at:at + 4], int.from_bytes(data[at + 4:at + 8], "little")
-        if tag == b"data":
-            return len(data[at + 8:at + 8 + size]) // FRAME
-        at += 8 + size + (size & 1)
-    sys.exit(f"{path}: no data chunk")
 
 
 def parse_writes(path):
@@ -88,7 +79,7 @@ def main():
     args = parser.parse_args()
 
     heard = counter_frames(open(args.record, "rb").read())
-    total = wav_frames(args.ref)
+    total = len(wav_data(args.ref)) // FRAME
     readings, events = parse_writes(args.writes)
     plays = [at for name, _, at in events if name == "play"]
     flushes = [(target * RATE // 1000, at) for name, target, at in events if name == "flush"]
@@ -109,13 +100,8 @@ def main():
     if runs[-1][2] != total - 1:
         problems.append(f"the sound ends at frame {runs[-1][2]}, not {total - 1}")
 
-    lines = open(args.start).read().split("\n")
-    start_ms = float(lines[0])
     first_at, last_at = runs[0][0], runs[-1][0] + runs[-1][2] - runs[-1][1]
-    latencies = [tuple(map(float, line.split())) for line in lines[1:] if line.strip()]
-    sounding = [latency for at, latency in latencies
-                if start_ms + ms(first_at) <= at <= start_ms + ms(last_at)]
-    start_ms += statistics.median(sounding) if sounding else 0.0
+    start_ms, _ = heard_start(args.start, first_at, last_at)
 
     def record_frame(at_ms):
         return round((at_ms - start_ms) * RATE / 1000.0)

@@ -35,6 +35,19 @@ bench_record() {
         sleep 0.05
     done
 }
+# bench_input_play BUILD PLUGIN LOG FILE [OPTION...]: plays FILE with the
+# output plug-in PLUGIN, decoded by the test input plug-in, and writes the
+# player's write log (Unix line ends) to LOG; shows the player's output if it fails.
+bench_input_play() {
+    local build=$1 plugin=$2 log=$3 file=$4
+    shift 4
+    "${WINE:?run inside tools/testenv.sh}" "$build/tools/standin_player.exe" \
+        --plugin "Z:$plugin" --input "Z:$build/tools/in_standin.dll" \
+        --settings-dir "Z:$BENCH_WORK" --quiet --write-log "Z:$log" "$@" "Z:$file" \
+        >"$BENCH_WORK/out.txt" 2>"$BENCH_WORK/err.txt" ||
+        { cat "$BENCH_WORK/out.txt" "$BENCH_WORK/err.txt" >&2; return 1; }
+    sed -i 's/\r$//' "$log"
+}
 bench_stop_record() {
     sleep 0.3 # the monitor lags the device a little
     kill "$BENCH_RECORDER" 2>/dev/null || true

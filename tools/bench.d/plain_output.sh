@@ -26,13 +26,8 @@ play_rounds() {
     for round in $(seq "$rounds"); do
         local record=$BENCH_WORK/$name-$round
         bench_record "$QV_SINK_C" "$record.raw" "$record.start"
-        "${WINE:?run inside tools/testenv.sh}" "$build/tools/standin_player.exe" \
-            --plugin "Z:$plugin" --input "Z:$build/tools/in_standin.dll" \
-            --settings-dir "Z:$BENCH_WORK" --quiet --write-log "Z:$record.writes" "$@" \
-            "Z:$BENCH_WORK/ref.wav" >"$BENCH_WORK/out.txt" 2>"$BENCH_WORK/err.txt" ||
-            { cat "$BENCH_WORK/out.txt" "$BENCH_WORK/err.txt" >&2; return 1; }
+        bench_input_play "$build" "$plugin" "$record.writes" "$BENCH_WORK/ref.wav" "$@"
         bench_stop_record
-        sed -i 's/\r$//' "$record.writes"
         # The figure is the worst reading; a fault in the shown time is the
         # output's own, and its worst reading shows it.
         error=$(python3 "$e2e/position_check.py" "$record.raw" "$record.start" \

@@ -27,14 +27,9 @@ seek_rounds() {
     for round in $(seq "$rounds"); do
         record=$BENCH_WORK/$prefix$round
         bench_record "$QV_SINK_C" "$record.raw" "$record.start"
-        "${WINE:?run inside tools/testenv.sh}" "$build/tools/standin_player.exe" \
-            --plugin "Z:$plugin" --input "Z:$build/tools/in_standin.dll" \
-            --settings-dir "Z:$BENCH_WORK" --quiet --write-log "Z:$record.writes" \
-            --seek-at 1500 --seek-to 3000 "$@" "Z:$BENCH_WORK/count.wav" \
-            >"$BENCH_WORK/out.txt" 2>"$BENCH_WORK/err.txt" ||
-            { cat "$BENCH_WORK/out.txt" "$BENCH_WORK/err.txt" >&2; return 1; }
+        bench_input_play "$build" "$plugin" "$record.writes" "$BENCH_WORK/count.wav" \
+            --seek-at 1500 --seek-to 3000 "$@"
         bench_stop_record
-        sed -i 's/\r$//' "$record.writes"
         # A wrong sound is the output's own fault; its figures still count.
         python3 "$e2e/seek_check.py" "$record.raw" "$record.start" "$BENCH_WORK/count.wav" \
             "$record.writes" --figures "$prefix" >"$record.check" || true
