@@ -34,6 +34,10 @@
 //   inside QueueData. Only the engine thread moves buffers between the
 //   device-side lists, so a buffer it is handing to the device stays where it
 //   is while the call runs.
+// - A seek (Discard) drops everything held for the old place: what is being
+//   gathered at once on the caller's thread, the rest on the engine thread
+//   (PTM_DISCARD: the device is reset, not closed). Until that is done, what
+//   QueueData gathers for the new place is not taken, so it is never dropped.
 // - The PTM_CLOSE handler and the exit path dispatch pending messages while
 //   they run; every handler therefore tolerates being entered from inside
 //   another.
