@@ -260,6 +260,10 @@ void ProcessDetach() {
 }
 
 void InitOrThrow() {
+    // On the player's thread, before the engine thread can ask for a device
+    // (whatever device binding the engine gets, the configuration window
+    // lists winmm's devices).
+    BuildWinmmDeviceList();
     if (WinAmpAPIMan == nullptr)
         CreateHeld(WinAmpAPIMan, &plugin);
     if (PluginConfig == nullptr)

@@ -3,9 +3,11 @@
 // owns (host window manager, settings store, engine, pacing timer, windows).
 //
 // How it works. The loader's attach fills the records (DllEntry). The player
-// calls Init on its window thread; Init creates, each only while its variable
-// is null, the host window manager, the settings store and the engine, waits
-// for the engine to report idle, reads the settings and creates PaceTimer.
+// calls Init on its window thread; Init has winmm build its device list (no
+// thread of ours may be the first to ask for it, see BuildWinmmDeviceList),
+// then creates, each only while its variable is null, the host window
+// manager, the settings store and the engine, waits for the engine to report
+// idle, reads the settings and creates PaceTimer.
 // Quit undoes this in reverse, clearing each variable before destroying its
 // object, and fires PaceTimer first so that a Write blocked on it returns.
 // Every function the player or the proxy calls catches everything.

@@ -46,11 +46,13 @@ public:
     }
 
 private:
-    // Wine's winmm was seen to crash once (a null read in waveOutGetDevCapsW)
-    // while the configuration window listed the devices and the engine thread
-    // opened one. Whether that was the cause is not known; our own calls that
-    // read or open the device list are made one at a time all the same. No
-    // other lock is taken inside, and none is held around these calls.
+    // Our own calls that read or open the device list are made one at a
+    // time. The crash this was first meant to prevent (a null read in
+    // waveOutGetDevCapsW while the configuration window listed the devices
+    // and the engine thread opened one) comes from winmm building its list
+    // at the first call, which no lock of ours can cover for the player's
+    // threads: BuildWinmmDeviceList is what prevents it. No other lock is
+    // taken inside, and none is held around these calls.
     std::mutex DeviceList;
 };
 
@@ -90,6 +92,10 @@ constexpr TNamed HeaderFlagNames[] = {
 TWaveOutApi& WinmmWaveOut() {
     static TWinmmWaveOut api;
     return api;
+}
+
+void BuildWinmmDeviceList() {
+    WinmmWaveOut().GetNumDevs();
 }
 
 std::string MmResultName(MMRESULT result) {

@@ -39,6 +39,15 @@ public:
 // The process-wide binding to winmm.
 TWaveOutApi& WinmmWaveOut();
 
+// Has winmm build its list of devices now, on the calling thread (once built,
+// asking again costs nothing). Wine's winmm builds the list at the first
+// device call made in the process, without a lock, and publishes the count
+// before the entries: another thread asking meanwhile reads an entry that is
+// not there yet and crashes. A lock of ours cannot cover the player and the
+// other plug-ins, so the player's thread has the list built before any thread
+// of ours can ask for it (Init, before the engine thread starts).
+void BuildWinmmDeviceList();
+
 // "MMSYSERR_NOERROR", "WAVERR_STILLPLAYING", ...; unknown values as "MMRESULT(n)".
 std::string MmResultName(MMRESULT result);
 // "PREPARED|INQUEUE", ... for a WAVEHDR's dwFlags; "0" when none is set.

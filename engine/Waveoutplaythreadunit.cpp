@@ -16,11 +16,13 @@ const char UtilWindowClass[] = "QVQuellspringWaveOutPlayUtilWindow";
 constexpr UINT WaveMessageFirst = 0x03B9;
 constexpr UINT WaveMessageLast = 0x03CA;
 constexpr int PoolGrowth = 25;
-// How long a close goes on retrying while the device says it still plays.
-// After a reset the device owes us only its notifications, so this bound is
-// never reached by a working device; it keeps a broken one from hanging the
-// player, whose Write may be waiting for the close: a block and a second at
-// most.
+// How long a close goes on retrying while the device says it still plays,
+// counted from the start of the close: the wait for a device that ran dry to
+// play out (AwaitPlayedOut, up to a second) comes out of it, and one try is
+// always made. After a reset the device owes us only its notifications, so
+// this bound is never reached by a working device; it keeps a broken one
+// from hanging the player, whose Write may be waiting for the close: a block
+// and a second at most.
 constexpr DWORD CloseRetryMs = 1000;
 // A device buffer gathers whole blocks until it holds at least this much:
 // every buffer costs a prepare, a write, a completion message and an
@@ -289,6 +291,7 @@ void TWaveOutPlayThread::Execute() {
 }
 
 void TWaveOutPlayThread::ShutDown() {
+    const DWORD closeStarted = GetTickCount();
     if (const HWAVEOUT handle = DeviceHandle; handle != nullptr)
         AwaitPlayedOut(handle); // a quit right after the last track was heard
     {
@@ -300,7 +303,7 @@ void TWaveOutPlayThread::ShutDown() {
         CloseInProgress = true; // a close request drained below has nothing to do
         Api.Reset(handle);
         UnprepareInQueue(handle);
-        const bool closed = CloseDevice(handle);
+        const bool closed = CloseDevice(handle, closeStarted);
         // Late notifications for the closed handle are ignored from here on.
         DeviceHandle = nullptr;
         DrainWaveMessages();
@@ -1252,12 +1255,13 @@ void TWaveOutPlayThread::OnClose() {
     // another PTM_CLOSE, while the device is still open.
     if (handle != nullptr && !CloseInProgress && State != psReset) {
         CloseInProgress = true;
+        const DWORD closeStarted = GetTickCount();
         AwaitPlayedOut(handle);
         SetState(psReset);
         Api.Reset(handle);
         FlushQueue();
         UnprepareInQueue(handle);
-        const bool closed = CloseDevice(handle);
+        const bool closed = CloseDevice(handle, closeStarted);
         DeviceHandle = nullptr;
         ReleaseInQueue(closed);
         FreePool();
@@ -1365,8 +1369,7 @@ bool TWaveOutPlayThread::PlaySilenceBehind() {
 // The reset has given every buffer back; their notifications are handled
 // before each try, since a device may refuse to close until they are.
 // True when the device is closed; false when it may still hold buffers.
-bool TWaveOutPlayThread::CloseDevice(HWAVEOUT handle) {
-    const DWORD started = GetTickCount();
+bool TWaveOutPlayThread::CloseDevice(HWAVEOUT handle, DWORD started) {
     MMRESULT result;
     do {
         DrainWaveMessages();

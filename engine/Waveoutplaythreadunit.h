@@ -341,7 +341,8 @@ private:
     void OnClose();
     void AwaitPlayedOut(HWAVEOUT handle);
     bool PlaySilenceBehind();
-    bool CloseDevice(HWAVEOUT handle);
+    // `started`: when the close began (CloseRetryMs).
+    bool CloseDevice(HWAVEOUT handle, DWORD started);
     void PostGoIdle();
     void OnWaveClose();
     void OnGoIdle();

@@ -218,7 +218,7 @@ std::string TConfigForm::ComboText() const {
 void TConfigForm::FillOutDeviceList(bool fromSettings) {
     ComboHandlersAttached = false;
     SendMessageA(ComboBox1, CB_SHOWDROPDOWN, FALSE, 0);
-    const int count = int(waveOutGetNumDevs());
+    const int count = int(WinmmWaveOut().GetNumDevs());
     const std::string stored = PluginConfig != nullptr ? PluginConfig->OutDevice : std::string();
     const std::string& wanted = fromSettings ? stored : OutDeviceName;
     SendMessageA(ComboBox1, CB_RESETCONTENT, 0, 0);

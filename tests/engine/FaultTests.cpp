@@ -2,6 +2,7 @@
 // do, against block sizes no sane player sends, and against close, open and
 // exit requests that cross each other.
 #include <thread>
+#include <tuple>
 
 #include "tests/engine/EngineTestSupport.h"
 
@@ -19,29 +20,44 @@ protected:
 };
 
 // A device that will not reset or close may still write into every buffer it
-// holds: none of them may be freed, whatever the close answers.
-class CloseFault : public DeviceFault, public testing::WithParamInterface<MMRESULT> {};
+// holds: none of them may be freed, whatever the close answers. Either it
+// holds what it was playing, or it ran dry and then took the silence played
+// behind the last buffer and never finished it: that wait takes the close's
+// time, yet the device is still tried before the close gives up.
+class CloseFault : public DeviceFault,
+                   public testing::WithParamInterface<std::tuple<MMRESULT, bool>> {};
 
 TEST_P(CloseFault, NeverFreesWhatTheDeviceHolds) {
+    const auto [answer, ranDry] = GetParam();
     OpenDevice();
     StartPlaying(3);
-    const size_t held = Fake.InDevice();
-    ASSERT_EQ(held, 3u);
+    if (ranDry) {
+        ASSERT_TRUE(Until([&] { return !Fake.CompleteOne(); }));
+        ASSERT_TRUE(WaitForState(*Engine, psOpen));
+    }
+    const uint32_t cutShort = Engine->Stats.PlayOutsCutShort;
     Fake.Fail(TFakeCall::Reset, MMSYSERR_NODRIVER, 1000);
-    if (GetParam() != WAVERR_STILLPLAYING) // the fake answers that by itself
-        Fake.Fail(TFakeCall::Close, GetParam());
+    if (answer != WAVERR_STILLPLAYING) // the fake answers that by itself
+        Fake.Fail(TFakeCall::Close, answer);
     Engine->PostClose();
     ASSERT_TRUE(WaitForState(*Engine, psIdle));
+    const size_t held = ranDry ? 1 : 3;
+    EXPECT_EQ(Fake.InDevice(), held);
     EXPECT_GE(Engine->Stats.BuffersAllocated - Engine->Stats.BuffersFreed, held)
         << "buffers still in the device were freed";
     EXPECT_EQ(Engine->Stats.BuffersAbandoned, held);
-    EXPECT_EQ(Fake.InDevice(), held);
+    EXPECT_EQ(Engine->Stats.PlayOutsCutShort - cutShort, ranDry ? 1u : 0u);
+    EXPECT_GE(Fake.Calls(TFakeCall::Close), 1) << "the close gave up without trying the device";
     EndWithAbandonedDevice();
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, CloseFault,
-                         testing::Values(WAVERR_STILLPLAYING, MMSYSERR_NODRIVER),
-                         [](const auto& info) { return MmResultName(info.param); });
+                         testing::Combine(testing::Values(WAVERR_STILLPLAYING, MMSYSERR_NODRIVER),
+                                          testing::Bool()),
+                         [](const auto& info) {
+                             return MmResultName(std::get<0>(info.param)) +
+                                    (std::get<1>(info.param) ? "_AfterRunningDry" : "");
+                         });
 
 // A reset refused once is tried again while the close waits for the buffers:
 // the device gives them back and closes long before the close would give up.
