@@ -15,9 +15,9 @@ order and the last one to the file's end: nothing from a target on is lost,
 nothing comes out of order. What the old place still played after a flush
 is allowed (it is measured). The position shown, read after each Write from
 the first flush on, is compared with the position heard at that moment (the
-old place's while it still plays, the target in the silence before the
-target's first frame): the median difference must be within --max-ms, and
-the shown time must not run backwards between two flushes.
+target until its first frame is heard; the old place still heard after the
+flush is measured as stale instead): the median difference must be within
+--max-ms, and the shown time must not run backwards between two flushes.
 
 --figures prints, as "bench: PREFIXNAME VALUE ms": start_latency_ms (play to
 the first frame heard), seek_stale_ms (frames of the old place heard after
@@ -106,19 +106,17 @@ def main():
     def record_frame(at_ms):
         return round((at_ms - start_ms) * RATE / 1000.0)
 
-    # From the play and from each flush on, the position heard is the frame
-    # heard at the moment (the old place's, while it still plays); in the
-    # silence before the part's first frame it is that frame, and in a
-    # silence within the part the last frame heard.
+    # From the play and from each flush on, the position heard is the part's
+    # first frame until that is heard, then the frame heard at the moment
+    # (the last one heard, in a silence). What the old place still plays
+    # after a flush is its own figure, seek_stale_ms.
     moments = [(plays[0], 0)] + [(at, target) for target, at in flushes]
 
     def heard_ms(read_ms, part):
         at, first = min(record_frame(read_ms), len(heard) - 1), runs[part][0]
-        if at < first:
-            return ms(heard[at] if at >= 0 and heard[at] is not None else runs[part][1])
-        while heard[at] is None:
+        while at >= first and heard[at] is None:
             at -= 1
-        return ms(heard[at])
+        return ms(heard[at] if at >= first else runs[part][1])
 
     figures = {"start_latency_ms": ms(first_at) + start_ms - plays[0]}
     errors = [[] for _ in moments]
